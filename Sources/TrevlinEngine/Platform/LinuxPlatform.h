@@ -1,0 +1,99 @@
+// The real platform: /proc and /sys (roots configurable for fixture tests),
+// POSIX signals, CPU affinity, X11 for the front app, logind and PulseAudio
+// for "busy" reasons.
+//
+// What needs what:
+//   processes, cores, signals, affinity ........ /proc and /sys only
+//   running apps ................................ systemd app units in the cgroup tree + .desktop files
+//   front app .................................... an X server (DISPLAY; XWayland counts); else pid 0
+//   keeping awake ................................ logind on the system bus; else nothing held
+//   playing audio ................................ a PulseAudio or PipeWire-Pulse server; else nothing played
+#pragma once
+
+#include "Platform.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace trevlin {
+
+class LinuxPlatform : public Platform {
+public:
+    struct Options {
+        std::string procRoot = "/proc";
+        std::string sysRoot = "/sys";
+        /// `applications` folders searched for .desktop files; empty = from the environment.
+        std::vector<std::string> appDirs;
+        /// Locales for localised names; empty = from the environment.
+        std::optional<std::vector<std::string>> locales;
+        /// Whether to talk to the desktop (X11, buses). Off for fixture trees.
+        bool desktop = true;
+    };
+
+    LinuxPlatform();
+    explicit LinuxPlatform(Options options);
+    ~LinuxPlatform() override;
+
+    uint64_t monotonicTicks() override;
+    double secondsPerTick() override { return 1e-9; }
+    double wallClock() override;
+    bool waitUntil(uint64_t deadlineTicks, const std::function<bool()>& ready) override;
+    void notifyWaiters() override;
+
+    Pid myPid() override;
+    uint32_t myUid() override;
+    std::vector<Pid> allPids() override;
+    Pid responsiblePid(Pid pid) override;
+    std::string exePath(Pid pid) override;
+    std::string commandLine(Pid pid) override;
+    std::optional<ProcessIdentity> identity(Pid pid) override;
+    std::optional<ProcessUsage> usage(Pid pid) override;
+    std::optional<Sample> sample(Pid pid) override;
+    int sendSignal(Pid pid, int signal) override;
+    bool demote(Pid pid) override;
+    bool promote(Pid pid) override;
+
+    std::optional<std::vector<CoreTicks>> coreTicks() override;
+    MachineFacts machineFacts() override;
+    int activeCores() override;
+
+    std::optional<RunningAppInfo> lookupApp(Pid pid) override;
+    Pid startFrontTracking(std::function<void(Pid)> onChange) override;
+    std::optional<std::vector<PowerAssertion>> powerAssertions() override;
+
+    std::string dataDirectory() override;
+    std::string ownBundlePath() override;
+
+    const Options& options() const { return options_; }
+
+private:
+    uint64_t startMicros(uint64_t starttimeTicks);
+    std::string cgroupRoot(const std::string& hierarchy) const;
+    /// Lowest live pid of the app unit that holds `pid`, with the unit.
+    std::optional<std::pair<Pid, std::string>> appUnitLeader(Pid pid);
+    const std::vector<int>& onlineCpus();
+    const std::vector<bool>& coreIsEfficiency();
+
+    Options options_;
+    long clockTicksPerSecond_;
+    std::once_flag bootOnce_;
+    uint64_t bootTime_ = 0;
+    std::once_flag cpusOnce_;
+    std::vector<int> onlineCpus_;
+    std::vector<bool> efficiency_;  ///< by cpu number; empty when one kind
+    std::vector<int> efficiencyCpus_;
+
+    std::mutex waitLock_;
+    std::condition_variable waitCv_;
+    uint64_t waitEpoch_ = 0;
+
+    struct Front;
+    std::unique_ptr<Front> front_;
+    std::mutex frontLock_;
+};
+
+}  // namespace trevlin

@@ -1,0 +1,101 @@
+#include "X11FrontWatcher.h"
+
+#include <poll.h>
+#include <xcb/xcb.h>
+
+#include <cstdlib>
+#include <cstring>
+
+namespace trevlin::linux {
+
+namespace {
+
+xcb_atom_t internAtom(xcb_connection_t* c, const char* name) {
+    auto cookie = xcb_intern_atom(c, 0, static_cast<uint16_t>(std::strlen(name)), name);
+    xcb_intern_atom_reply_t* r = xcb_intern_atom_reply(c, cookie, nullptr);
+    if (!r) return XCB_ATOM_NONE;
+    xcb_atom_t a = r->atom;
+    std::free(r);
+    return a;
+}
+
+uint32_t readCardinal(xcb_connection_t* c, xcb_window_t w, xcb_atom_t prop, xcb_atom_t type) {
+    auto cookie = xcb_get_property(c, 0, w, prop, type, 0, 1);
+    xcb_get_property_reply_t* r = xcb_get_property_reply(c, cookie, nullptr);
+    if (!r) return 0;
+    uint32_t v = 0;
+    if (xcb_get_property_value_length(r) >= 4) std::memcpy(&v, xcb_get_property_value(r), 4);
+    std::free(r);
+    return v;
+}
+
+Pid frontPid(xcb_connection_t* c, xcb_window_t root, xcb_atom_t active, xcb_atom_t pidAtom) {
+    uint32_t win = readCardinal(c, root, active, XCB_ATOM_WINDOW);
+    if (win == 0) return 0;
+    return static_cast<Pid>(readCardinal(c, win, pidAtom, XCB_ATOM_CARDINAL));
+}
+
+}  // namespace
+
+Pid X11FrontWatcher::start(std::function<void(Pid)> onChange) {
+    if (started_) return initial_;
+    started_ = true;
+    const char* display = std::getenv("DISPLAY");
+    if (!display || !*display) return 0;
+    xcb_connection_t* c = xcb_connect(nullptr, nullptr);
+    if (!c || xcb_connection_has_error(c)) {
+        if (c) xcb_disconnect(c);
+        return 0;
+    }
+    const xcb_setup_t* setup = xcb_get_setup(c);
+    xcb_screen_iterator_t it = xcb_setup_roots_iterator(setup);
+    if (!it.rem) {
+        xcb_disconnect(c);
+        return 0;
+    }
+    root_ = it.data->root;
+    activeAtom_ = internAtom(c, "_NET_ACTIVE_WINDOW");
+    pidAtom_ = internAtom(c, "_NET_WM_PID");
+    uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
+    xcb_change_window_attributes(c, root_, XCB_CW_EVENT_MASK, &mask);
+    xcb_flush(c);
+    connection_ = c;
+    initial_ = frontPid(c, root_, activeAtom_, pidAtom_);
+    onChange_ = std::move(onChange);
+    thread_ = std::thread([this] { run(); });
+    return initial_;
+}
+
+void X11FrontWatcher::run() {
+    auto* c = static_cast<xcb_connection_t*>(connection_);
+    Pid last = initial_;
+    const int fd = xcb_get_file_descriptor(c);
+    while (!stop_.load()) {
+        pollfd p{fd, POLLIN, 0};
+        int r = ::poll(&p, 1, 250);
+        if (r < 0) continue;
+        bool changed = false;
+        while (xcb_generic_event_t* ev = xcb_poll_for_event(c)) {
+            if ((ev->response_type & ~0x80) == XCB_PROPERTY_NOTIFY) {
+                auto* pn = reinterpret_cast<xcb_property_notify_event_t*>(ev);
+                if (pn->atom == activeAtom_) changed = true;
+            }
+            std::free(ev);
+        }
+        if (xcb_connection_has_error(c)) break;
+        if (!changed) continue;
+        Pid now = frontPid(c, root_, activeAtom_, pidAtom_);
+        if (now != 0 && now != last) {
+            last = now;
+            onChange_(now);
+        }
+    }
+}
+
+X11FrontWatcher::~X11FrontWatcher() {
+    stop_.store(true);
+    if (thread_.joinable()) thread_.join();
+    if (connection_) xcb_disconnect(static_cast<xcb_connection_t*>(connection_));
+}
+
+}  // namespace trevlin::linux
