@@ -1,0 +1,66 @@
+// A private D-Bus session bus for one test program: a real dbus-daemon
+// started with a configuration of its own (no activatable services, so a
+// name nobody owns stays unowned), stopped and reaped when the object goes.
+#pragma once
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+
+namespace trevlin::testing {
+
+class PrivateBus {
+public:
+    PrivateBus() {
+        char tmpl[] = "/tmp/trevlin-bus-XXXXXX";
+        if (!::mkdtemp(tmpl)) return;
+        dir_ = tmpl;
+        std::string config = dir_ + "/bus.conf";
+        std::ofstream(config) << "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
+                                 " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
+                                 "<busconfig><type>session</type><listen>unix:dir="
+                              << dir_
+                              << "</listen><auth>EXTERNAL</auth>"
+                                 "<policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
+                                 "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>\n";
+        int out[2];
+        if (::pipe(out) != 0) return;
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::dup2(out[1], 1);
+            ::close(out[0]);
+            ::close(out[1]);
+            std::string arg = "--config-file=" + config;
+            ::execlp("dbus-daemon", "dbus-daemon", arg.c_str(), "--print-address", "--nofork", (char*)nullptr);
+            ::_exit(127);
+        }
+        ::close(out[1]);
+        char c;
+        while (::read(out[0], &c, 1) == 1 && c != '\n') address_.push_back(c);
+        ::close(out[0]);
+    }
+    ~PrivateBus() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+        if (!dir_.empty()) std::system(("rm -rf '" + dir_ + "'").c_str());
+    }
+    PrivateBus(const PrivateBus&) = delete;
+    PrivateBus& operator=(const PrivateBus&) = delete;
+
+    /// The bus address, empty when the daemon could not be started.
+    const std::string& address() const { return address_; }
+
+private:
+    std::string dir_;
+    std::string address_;
+    pid_t pid_ = -1;
+};
+
+}  // namespace trevlin::testing
