@@ -1,23 +1,86 @@
-// Entry point. For now Trevlin reports the machine it runs on; the app model
-// and interface build on the engine below.
-#include "SystemInfo.h"
+// Entry point: either the --render batch job, or the app: one model (and
+// with it the engine) for the life of the process, and a shut-down that lets
+// go of every held process on every way out that can be caught.
+#include "AppModel.h"
+#include "Appearance.h"
+#include "MainThread.h"
+#include "SignalWatcher.h"
 
+#include <QApplication>
+#include <QMetaObject>
+
+#include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <memory>
+
+using namespace trevlin;
+
+namespace {
+
+/// The signals that end the app in an orderly way.
+const std::vector<int> kTerminationSignals = {SIGTERM, SIGHUP, SIGINT};
+
+/// Whether the arguments ask for render mode; sets `status` when the
+/// process should end with it.
+bool handleRenderOption(int argc, char** argv, int* status) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--render") != 0) continue;
+        if (i + 1 >= argc) {
+            std::fputs("usage: Trevlin --render <dir>\n", stderr);
+            *status = 2;
+            return true;
+        }
+        std::fputs("Trevlin: render mode is not available yet\n", stderr);
+        *status = 1;
+        return true;
+    }
+    return false;
+}
+
+/// Every held process resumed and restored, then the settings on disk.
+void shutDown(AppModel& model) {
+    model.shutdownEngine();
+    model.cancelPendingSave();
+    model.saveNow();
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--render") == 0) {
-            if (i + 1 >= argc) {
-                std::fputs("usage: Trevlin --render <dir>\n", stderr);
-                return 2;
-            }
-            std::fputs("Trevlin: render mode is not available yet\n", stderr);
-            return 1;
-        }
-    }
-    const auto& info = trevlin::SystemInfo::current();
-    std::printf("%s: %d logical cores (%d performance, %d efficiency)\n", info.chipName.c_str(), info.logicalCores,
-                info.performanceCores, info.efficiencyCores);
-    return 0;
+    int status = 0;
+    if (handleRenderOption(argc, argv, &status)) return status;
+
+    // Before any thread exists, so that every thread inherits the mask: the
+    // termination signals only ever arrive through the main event loop.
+    SignalWatcher::blockAndIgnore(kTerminationSignals);
+
+    QApplication app(argc, argv);
+    QApplication::setApplicationName("Trevlin");
+    QApplication::setQuitOnLastWindowClosed(false);
+    setMainThreadHook([](std::function<void()> work) {
+        QMetaObject::invokeMethod(qApp, std::move(work), Qt::QueuedConnection);
+    });
+
+    auto model = std::make_unique<AppModel>();
+
+    // Launch finished: task-bar presence and appearance.
+    Appearance::apply(model->settings().appearance);
+
+    bool shutDownDone = false;
+    auto finish = [&] {
+        if (shutDownDone) return;
+        shutDownDone = true;
+        shutDown(*model);
+    };
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, finish);
+    SignalWatcher watcher(kTerminationSignals, [&](int) {
+        finish();
+        QCoreApplication::exit(0);
+    });
+
+    int result = QApplication::exec();
+    finish();
+    model.reset();
+    return result;
 }

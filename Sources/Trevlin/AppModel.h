@@ -1,0 +1,310 @@
+// The one object that ties the interface, the settings file and the engine
+// together.
+//
+// It owns the engine (monitor, limiter manager, Automatic mode's policy,
+// system process sampler) and the decoded settings, receives every monitor
+// sample on the main thread, decides what the interface is shown, turns the
+// user's stored rules and Automatic mode's decisions into the engine's rule
+// set, and keeps Automatic mode's questions. Views read its state and call
+// its operations; every change of an area is announced with that area's
+// signal.
+//
+// Threads: all state lives on the main thread. The limiter manager is only
+// ever called on the "trevlin.engine" queue (posted in order; the model waits
+// for it only at shut-down), the system process sampler only on the
+// "trevlin.system" queue.
+#pragma once
+
+#include "AutoAnswer.h"
+#include "AutoPolicy.h"
+#include "HelperClient.h"
+#include "LimiterStatus.h"
+#include "MonitorTypes.h"
+#include "Rule.h"
+#include "SavingsLedger.h"
+#include "SerialQueue.h"
+#include "Settings.h"
+#include "SystemInfo.h"
+#include "SystemProcesses.h"
+
+#include <QObject>
+#include <QTimer>
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace trevlin {
+
+class LimiterManager;
+class Monitor;
+class Notifier;
+
+/// The pages of the main window.
+enum class Section { overview, apps, automatic, settings };
+
+/// The series the history chart draws.
+struct ChartData {
+    std::vector<float> p;
+    std::vector<float> e;
+    std::vector<float> saved;
+    /// A generated illustration rather than measurements.
+    bool sample = false;
+};
+
+/// How a model is made. The defaults are the running program's; tests point
+/// the files elsewhere and drive the samples themselves.
+struct AppModelOptions {
+    bool renderMode = false;
+    /// Where settings.json and savings.json live; empty: the per-user data
+    /// folder of the platform.
+    std::string dataDirectory;
+    /// A private journal folder for the limiter manager; absent: the shared
+    /// journal in the per-user data folder.
+    std::optional<std::string> journalDirectory;
+    /// False: the monitor takes its baselines but never ticks by itself;
+    /// samples reach the model only through `receive`.
+    bool monitorTimer = true;
+    /// False: no notification server is asked anything; the status stays
+    /// "unavailable".
+    bool notifications = true;
+    /// Keep a trail of the calls made into the limiter manager (tests).
+    bool recordEngineCalls = false;
+};
+
+class AppModel : public QObject {
+    Q_OBJECT
+public:
+    explicit AppModel(AppModelOptions options = {}, QObject* parent = nullptr);
+    /// Shuts the engine down if that has not happened yet.
+    ~AppModel() override;
+    AppModel(const AppModel&) = delete;
+    AppModel& operator=(const AppModel&) = delete;
+
+    // Observable state ---------------------------------------------------------
+    const std::string& labelText() const { return labelText_; }
+    const std::optional<MonitorSnapshot>& snapshot() const { return snapshot_; }
+    const MonitorHistory& history() const { return history_; }
+    const ChartData& chartData() const { return chartData_; }
+    int64_t statusTick() const { return statusTick_; }
+    const AppSettings& settings() const { return settings_; }
+    /// For the pages that write one field directly; call `persist()` after.
+    AppSettings& mutableSettings() { return settings_; }
+    const std::map<std::string, Rule>& autoLimits() const { return autoLimits_; }
+    const std::vector<AutoQuestion>& pendingQuestions() const { return pendingQuestions_; }
+    const std::string& notificationStatus() const { return notificationStatus_; }
+    const std::string& loginStatus() const { return loginStatus_; }
+    const std::optional<std::string>& loginError() const { return loginError_; }
+    Section section() const { return section_; }
+    void setSection(Section section);
+    const SavingsSummary& savings() const { return savings_; }
+    const std::vector<SystemRow>& systemRows() const { return systemRows_; }
+    const std::string& systemState() const { return systemState_; }
+    const std::optional<std::string>& editingPath() const { return editingPath_; }
+    const std::optional<HelperGroup>& editingSystemGroup() const { return editingSystemGroup_; }
+    void setEditingSystemGroup(std::optional<HelperGroup> group);
+    const HelperRules::RuleMap& helperRules() const { return helperRules_; }
+    const std::optional<HelperStatusFile>& helperStatus() const { return helperStatus_; }
+    HelperState helperState() const { return helperState_; }
+    const std::optional<std::string>& helperWriteError() const { return helperWriteError_; }
+    bool showBackgroundApps() const { return showBackgroundApps_; }
+    void setShowBackgroundApps(bool on);
+    bool renderMode() const { return renderMode_; }
+    bool windowVisible() const { return windowVisible_; }
+    bool panelVisible() const { return panelVisible_; }
+    /// Whether the app shows in the task bar (true) or lives in the tray only.
+    bool regularApplication() const { return settings_.showInDock; }
+
+    // Samples and what is shown -------------------------------------------------
+    /// One monitor sample, on the main thread (the monitor's callback hops here).
+    void receive(const MonitorSnapshot& sample);
+    /// The views report whether the main window and the panel are on screen.
+    void setWindowVisible(bool visible);
+    void setPanelVisible(bool visible);
+    /// The monitor runs lightweight exactly when nothing is on screen and
+    /// Automatic mode is not active.
+    void updateMonitorMode();
+
+    std::string displayName(const std::string& path) const;
+    /// The Apps page's rows of one kind, in the steady row order.
+    std::vector<AppUsage> ordered(AppKind kind, bool showBackground) const;
+    /// The panel's rows: at most 5 of the busiest that pass the visibility filter.
+    std::vector<AppUsage> topApps() const;
+    /// The limiter's live status while limiting is on.
+    std::optional<LimiterStatus> status(const std::string& path) const;
+    /// The same regardless of the main switch (for pills).
+    std::optional<LimiterStatus> liveStatus(const std::string& path) const;
+
+    // Rules and Automatic mode --------------------------------------------------
+    RuleMode effectiveMode(const std::string& path) const;
+    /// The stored rule to show in the rule editor.
+    StoredRule rule(const std::string& path) const;
+    /// The engine rule of an automatic limit, at `cores` (the setting when absent).
+    Rule autoRule(const std::string& path, std::optional<double> cores = std::nullopt) const;
+    AutoStance autoStance(const std::string& path) const;
+    /// Pushes the current rule map and main switch to the limiter manager.
+    void syncEngine();
+    void runPolicy(const MonitorSnapshot& sample);
+    void answer(const std::string& path, const std::string& name, AutoAnswer answer);
+    void removeDecision(const std::string& path);
+    void setMaster(bool on);
+    void setAutoEnabled(bool on);
+    void setAutoTrigger(std::optional<double> cores, std::optional<double> seconds, std::optional<double> limit);
+    void setAutoAction(const std::string& action);
+    /// Stores (or, with none, removes) the user's rule for an app and applies it.
+    void setStoredRule(const std::string& path, std::optional<StoredRule> rule);
+
+    // Other switches ------------------------------------------------------------
+    void setShowInDock(bool on);
+    void setAppearance(const std::string& name);
+    void setLaunchAtLogin(bool on);
+    void refreshLoginStatus();
+    void requestNotificationPermissionIfNeeded();
+    void showWelcomeIfFirstLaunch();
+    /// Opens the rule editor for an app.
+    void editRule(const std::string& path);
+
+    // The privileged helper -----------------------------------------------------
+    bool systemLimitsEnabled() const;
+    void setHelperRule(HelperGroup group, std::optional<HelperRule> rule);
+    void refreshHelper();
+    /// Cores the helper saves for a group, while it runs and reports one.
+    std::optional<double> helperSaved(HelperGroup group) const;
+
+    // Settings file -------------------------------------------------------------
+    /// Saves 0.25 s after the last of a burst of changes.
+    void persist();
+    void cancelPendingSave();
+    void saveNow();
+    bool savePending() const;
+    const std::string& dataDirectory() const { return dataDirectory_; }
+
+    /// Stops the monitor, then lets go of every held process and waits until
+    /// that is done. Safe to call more than once.
+    void shutdownEngine();
+
+    // For tests -------------------------------------------------------------------
+    Monitor& monitor() { return *monitor_; }
+    LimiterManager* limiter() { return limiter_.get(); }
+    AutoPolicy& policy() { return policy_; }
+    /// Waits until everything posted to the engine queue so far has run.
+    void waitForEngine();
+    /// The calls made into the limiter manager, in order ("disable",
+    /// "remove KEY", "set KEY", "enable"), when recording was asked for.
+    std::vector<std::string> engineCalls();
+    void clearEngineCalls();
+
+    /// The number form of Automatic mode's log lines: the shortest decimal
+    /// that reads back as the same value, always with a fractional part.
+    static std::string logNumber(double value);
+
+signals:
+    void labelChanged();
+    void snapshotChanged();
+    void historyChanged();
+    void chartChanged();
+    void statusTickChanged();
+    void settingsChanged();
+    /// `autoLimits` or `pendingQuestions` changed.
+    void automaticChanged();
+    void notificationStatusChanged();
+    void loginChanged();
+    void sectionChanged();
+    void savingsChanged();
+    void systemChanged();
+    void helperChanged();
+    void editingChanged();
+    void showBackgroundAppsChanged();
+    /// The task-bar presence changed (`regularApplication`).
+    void dockPresenceChanged();
+    /// The model wants the main window on screen (in front when `front`).
+    void showMainWindowRequested(bool front);
+
+private:
+    void publish(const MonitorSnapshot& sample);
+    void appendChart();
+    void visibilityChanged(bool wasVisible);
+    void updateSystemSampling();
+    void startSystemSampling();
+    void stopSystemSampling();
+    void applySystemBreakdown(const std::optional<SystemBreakdown>& breakdown);
+    void applyNotificationCategory();
+    void setNotificationStatus(const std::string& status);
+    void clearAutomatic();
+    void setAutoConfigFromSettings();
+    void recordEngineCall(std::string call);
+    bool passesVisibilityFilter(const AppUsage& app) const;
+    std::optional<AppUsage> latestApp(const std::string& path) const;
+
+    // Fixed at creation.
+    const bool renderMode_;
+    const std::string dataDirectory_;
+    const bool recordEngineCalls_;
+    bool debugSystem_ = false;
+    bool debugWindows_ = false;
+    SystemInfo systemInfo_;
+
+    // Observable state.
+    std::string labelText_ = "0.0";
+    std::optional<MonitorSnapshot> snapshot_;
+    MonitorHistory history_;
+    ChartData chartData_;
+    int64_t statusTick_ = 0;
+    AppSettings settings_;
+    std::map<std::string, Rule> autoLimits_;
+    std::vector<AutoQuestion> pendingQuestions_;
+    std::string notificationStatus_ = "checking";
+    std::string loginStatus_ = "unknown";
+    std::optional<std::string> loginError_;
+    Section section_ = Section::overview;
+    SavingsSummary savings_;
+    std::vector<SystemRow> systemRows_;
+    std::string systemState_ = "off";
+    std::optional<std::string> editingPath_;
+    std::optional<HelperGroup> editingSystemGroup_;
+    HelperRules::RuleMap helperRules_;
+    std::optional<HelperStatusFile> helperStatus_;
+    HelperState helperState_ = HelperState::notInstalled;
+    std::optional<std::string> helperWriteError_;
+    bool showBackgroundApps_ = false;
+
+    // Private state.
+    AutoPolicy policy_;
+    std::optional<MonitorSnapshot> latest_;
+    std::vector<std::string> order_;
+    double lastSort_;
+    double lastLabelUpdate_;
+    std::map<std::string, std::string> nameCache_;
+    bool windowVisible_ = false;
+    bool panelVisible_ = false;
+    bool windowJustShown_ = false;
+    int64_t publishCount_ = 0;
+    int64_t chartTick_ = 0;
+    QTimer saveTimer_;
+    Notifier* notifier_ = nullptr;
+    bool engineShutDown_ = false;
+
+    // System process sampling: the timer runs on `systemQueue_`; results
+    // are applied only while the sampling that asked for them still runs.
+    bool systemSampling_ = false;
+    uint64_t systemGeneration_ = 0;
+    double lastSystemRun_ = -1e18;  ///< touched on the system queue only
+
+    std::mutex engineCallsLock_;
+    std::vector<std::string> engineCalls_;
+
+    // Destroyed in reverse order: the queues finish before the engine
+    // objects they use go, and the monitor (whose ticks post to the model)
+    // stops first of all.
+    std::unique_ptr<SystemProcessSampler> systemSampler_;
+    std::unique_ptr<LimiterManager> limiter_;
+    std::unique_ptr<SerialQueue> engineQueue_;
+    std::unique_ptr<SerialQueue> systemQueue_;
+    std::unique_ptr<Monitor> monitor_;
+};
+
+}  // namespace trevlin
