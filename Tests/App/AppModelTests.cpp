@@ -430,3 +430,23 @@ TEST_F(AppModelTest, BurstOfChangesIsSavedOnceAfterTheLast) {
     std::ifstream in(path);
     EXPECT_DOUBLE_EQ(nlohmann::json::parse(in)["autoTriggerCores"].get<double>(), 2.9);
 }
+
+TEST_F(AppModelTest, LoginItemErrorsAreShownAndTheStatusFollowsTheEntry) {
+    AppModel& m = makeModel();
+    const char* old = std::getenv("XDG_CONFIG_HOME");
+    std::string saved = old ? old : "";
+    dir_.write("blocked", "a file where a folder should be");
+    ::setenv("XDG_CONFIG_HOME", (dir_.path() + "/blocked").c_str(), 1);
+    m.setLaunchAtLogin(true);
+    EXPECT_EQ(m.loginStatus(), "off");
+    ASSERT_TRUE(m.loginError().has_value());
+
+    ::setenv("XDG_CONFIG_HOME", (dir_.path() + "/config").c_str(), 1);
+    m.setLaunchAtLogin(true);
+    EXPECT_EQ(m.loginStatus(), "enabled");
+    EXPECT_FALSE(m.loginError().has_value());
+    m.setLaunchAtLogin(false);
+    EXPECT_EQ(m.loginStatus(), "off");
+    if (old) ::setenv("XDG_CONFIG_HOME", saved.c_str(), 1);
+    else ::unsetenv("XDG_CONFIG_HOME");
+}

@@ -3,12 +3,13 @@
 // name nobody owns stays unowned), stopped and reaped when the object goes.
 #pragma once
 
+#include "TempDir.h"
+
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <fstream>
 #include <string>
 
@@ -17,14 +18,10 @@ namespace trevlin::testing {
 class PrivateBus {
 public:
     PrivateBus() {
-        char tmpl[] = "/tmp/trevlin-bus-XXXXXX";
-        if (!::mkdtemp(tmpl)) return;
-        dir_ = tmpl;
-        std::string config = dir_ + "/bus.conf";
-        std::ofstream(config) << "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
+        std::ofstream(config_) << "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
                                  " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
                                  "<busconfig><type>session</type><listen>unix:dir="
-                              << dir_
+                              << dir_.path()
                               << "</listen><auth>EXTERNAL</auth>"
                                  "<policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
                                  "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>\n";
@@ -35,7 +32,7 @@ public:
             ::dup2(out[1], 1);
             ::close(out[0]);
             ::close(out[1]);
-            std::string arg = "--config-file=" + config;
+            std::string arg = "--config-file=" + config_;
             ::execlp("dbus-daemon", "dbus-daemon", arg.c_str(), "--print-address", "--nofork", (char*)nullptr);
             ::_exit(127);
         }
@@ -49,7 +46,6 @@ public:
             ::kill(pid_, SIGKILL);
             ::waitpid(pid_, nullptr, 0);
         }
-        if (!dir_.empty()) std::system(("rm -rf '" + dir_ + "'").c_str());
     }
     PrivateBus(const PrivateBus&) = delete;
     PrivateBus& operator=(const PrivateBus&) = delete;
@@ -58,7 +54,8 @@ public:
     const std::string& address() const { return address_; }
 
 private:
-    std::string dir_;
+    test::TempDir dir_;
+    std::string config_ = dir_.path() + "/bus.conf";
     std::string address_;
     pid_t pid_ = -1;
 };

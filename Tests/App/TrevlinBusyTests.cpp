@@ -1,0 +1,338 @@
+// The Trevlin program itself, from the outside: a real binary in a home
+// folder of its own, a real busy job in a session of its own, CPU use read
+// from /proc and real signals. Every job is continued and killed at the end
+// whatever happened, so no process is ever left stopped.
+#include "Children.h"
+#include "TempDir.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+using namespace trevlin::test;
+namespace fs = std::filesystem;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double secondsSince(Clock::time_point t) { return std::chrono::duration<double>(Clock::now() - t).count(); }
+
+/// The program under test: beside the test binaries in the build tree, or
+/// where TREVLIN_BINARY says.
+std::string trevlinBinary() {
+    if (const char* p = std::getenv("TREVLIN_BINARY")) return p;
+    return (fs::read_symlink("/proc/self/exe").parent_path().parent_path() / "Sources/Trevlin/Trevlin").string();
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+/// One run of the program with its own home, data and config folders, its
+/// standard error in a file. Killed and reaped when it goes, if it still runs.
+class Trevlin {
+public:
+    Trevlin(const TempDir& home, const std::string& logName) : log_(home.path() + "/" + logName) {
+        std::map<std::string, std::string> env;
+        for (char** e = environ; *e; ++e) {
+            std::string kv = *e;
+            auto eq = kv.find('=');
+            if (eq != std::string::npos) env[kv.substr(0, eq)] = kv.substr(eq + 1);
+        }
+        env["HOME"] = home.path();
+        env["XDG_DATA_HOME"] = home.path() + "/data";
+        env["XDG_CONFIG_HOME"] = home.path() + "/config";
+        env["XDG_RUNTIME_DIR"] = home.mkdir("runtime");
+        env["QT_QPA_PLATFORM"] = "offscreen";
+        // Never reach the desktop of whoever runs the tests.
+        env.erase("DBUS_SESSION_BUS_ADDRESS");
+        env.erase("DISPLAY");
+        env.erase("WAYLAND_DISPLAY");
+        std::vector<std::string> flat;
+        for (const auto& [k, v] : env) flat.push_back(k + "=" + v);
+        std::vector<char*> envp;
+        for (auto& s : flat) envp.push_back(s.data());
+        envp.push_back(nullptr);
+        std::string binary = trevlinBinary();
+        started_ = Clock::now();
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            int fd = ::open(log_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            if (fd >= 0) ::dup2(fd, 2);
+            int null = ::open("/dev/null", O_RDWR);
+            if (null >= 0) {
+                ::dup2(null, 0);
+                ::dup2(null, 1);
+            }
+            char* argv[] = {binary.data(), nullptr};
+            ::execve(binary.c_str(), argv, envp.data());
+            ::_exit(127);
+        }
+    }
+    ~Trevlin() {
+        if (pid_ > 0 && !status_) {
+            ::kill(pid_, SIGCONT);
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+    }
+    Trevlin(const Trevlin&) = delete;
+    Trevlin& operator=(const Trevlin&) = delete;
+
+    pid_t pid() const { return pid_; }
+    double age() const { return secondsSince(started_); }
+    void signal(int sig) { ::kill(pid_, sig); }
+
+    /// The wait status once the program has ended within `seconds`.
+    std::optional<int> waitExit(double seconds) {
+        auto start = Clock::now();
+        while (!status_ && secondsSince(start) < seconds) {
+            int status = 0;
+            pid_t r = ::waitpid(pid_, &status, WNOHANG);
+            if (r == pid_) status_ = status;
+            else sleepFor(0.02);
+        }
+        return status_;
+    }
+
+    std::string log() const { return readFile(log_); }
+    /// Waits until standard error holds `text`.
+    bool waitForLog(const std::string& text, double seconds) const {
+        auto start = Clock::now();
+        while (secondsSince(start) < seconds) {
+            if (log().find(text) != std::string::npos) return true;
+            sleepFor(0.1);
+        }
+        return false;
+    }
+
+private:
+    std::string log_;
+    pid_t pid_ = -1;
+    std::optional<int> status_;
+    Clock::time_point started_;
+};
+
+/// Two busy loops under one bash in a session of their own (the command-line
+/// group "cli:bash"). They stop spinning, and only sleep, once `marker` exists.
+pid_t startBusyJob(Children& children, const std::string& marker) {
+    std::string spin = "while [ ! -e '" + marker + "' ]; do :; done; while :; do sleep 0.2; done";
+    std::string script = "spin() { " + spin + "; }; spin & spin & wait";
+    pid_t job = children.spawn({"bash", "-c", script}, true);
+    // Both loops running.
+    auto start = Clock::now();
+    while (processGroupMembers(job).size() < 3 && secondsSince(start) < 5) sleepFor(0.02);
+    return job;
+}
+
+double groupCpu(pid_t pgid) {
+    double sum = 0;
+    for (pid_t p : processGroupMembers(pgid)) sum += processCpuSeconds(p);
+    return sum;
+}
+
+/// Average cores used by the group over `seconds`.
+double measureCores(pid_t pgid, double seconds) {
+    double before = groupCpu(pgid);
+    auto start = Clock::now();
+    sleepFor(seconds);
+    return (groupCpu(pgid) - before) / secondsSince(start);
+}
+
+std::vector<pid_t> stoppedMembers(pid_t pgid) {
+    std::vector<pid_t> out;
+    for (pid_t p : processGroupMembers(pgid))
+        if (processState(p) == 'T') out.push_back(p);
+    return out;
+}
+
+/// True when no member of the group is seen stopped over `seconds`.
+bool neverStopped(pid_t pgid, double seconds) {
+    auto start = Clock::now();
+    do {
+        if (!stoppedMembers(pgid).empty()) return false;
+        sleepFor(0.005);
+    } while (secondsSince(start) < seconds);
+    return true;
+}
+
+// Half a core: well below what the two loops get even on a busy machine,
+// where they may be left with little more than one core between them.
+const char* const kStrictRule =
+    R"({"masterEnabled": true, "rules": {"cli:bash": {"mode": "custom", "maxCores": 0.5, "method": "strict"}}})";
+
+nlohmann::json settingsIn(const TempDir& home) {
+    return nlohmann::json::parse(readFile(home.path() + "/data/Trevlin/settings.json"));
+}
+
+}  // namespace
+
+TEST(TrevlinProgram, HoldsACommandLineGroupToItsCapAndLetsGoOnEachSignal) {
+    const std::pair<int, const char*> signals[] = {{SIGTERM, "SIGTERM"}, {SIGINT, "SIGINT"}, {SIGHUP, "SIGHUP"}};
+    TempDir home;
+    Children children;
+    pid_t job = startBusyJob(children, home.path() + "/calm");
+    bool measured = false;
+    for (const auto& [sig, name] : signals) {
+        SCOPED_TRACE(name);
+        // Only some of the keys: the file written at the end must be complete.
+        home.write("data/Trevlin/settings.json", kStrictRule);
+        Trevlin app(home, std::string("stderr-") + name);
+        sleepFor(2.0);
+        if (!measured) {
+            // Two busy loops would use up to 2 cores; held, they average about 0.5.
+            double cores = measureCores(job, 3.0);
+            std::printf("held: %.3f cores\n", cores);
+            EXPECT_LT(cores, 0.8);
+            EXPECT_GT(cores, 0.15);
+            measured = true;
+        }
+        ASSERT_FALSE(app.waitExit(0)) << app.log();
+        app.signal(sig);
+        auto status = app.waitExit(15);
+        ASSERT_TRUE(status.has_value()) << "did not end after " << name;
+        EXPECT_TRUE(WIFEXITED(*status)) << app.log();
+        EXPECT_EQ(WEXITSTATUS(*status), 0) << app.log();
+        EXPECT_TRUE(neverStopped(job, 0.3)) << "a process was left stopped after " << name;
+
+        auto json = settingsIn(home);
+        EXPECT_EQ(json.size(), 16u);
+        EXPECT_EQ(json["version"], 2);
+        EXPECT_EQ(json["rules"]["cli:bash"]["maxCores"], 0.5);
+        EXPECT_FALSE(fs::exists(home.path() + "/data/Trevlin/journal-" + std::to_string(app.pid()) + ".json"));
+    }
+}
+
+TEST(TrevlinProgram, NextStartContinuesWhatAKilledRunLeftStopped) {
+    TempDir home;
+    Children children;
+    pid_t job = startBusyJob(children, home.path() + "/calm");
+    home.write("data/Trevlin/settings.json", kStrictRule);
+    pid_t killedPid = 0;
+    std::vector<pid_t> leftStopped;
+    {
+        Trevlin app(home, "stderr-killed");
+        sleepFor(2.0);
+        // Freeze the program at a moment when it holds a process stopped,
+        // then kill it: nothing of it can continue the process any more.
+        for (int attempt = 0; attempt < 200 && leftStopped.empty(); ++attempt) {
+            app.signal(SIGSTOP);
+            sleepFor(0.01);
+            leftStopped = stoppedMembers(job);
+            if (leftStopped.empty()) {
+                app.signal(SIGCONT);
+                sleepFor(0.013);
+            }
+        }
+        ASSERT_FALSE(leftStopped.empty()) << "the program never held a process stopped";
+        killedPid = app.pid();
+        app.signal(SIGKILL);
+        ASSERT_TRUE(app.waitExit(5).has_value());
+    }
+    sleepFor(0.3);
+    EXPECT_FALSE(stoppedMembers(job).empty()) << "the killed run should have left its processes stopped";
+    EXPECT_TRUE(fs::exists(home.path() + "/data/Trevlin/journal-" + std::to_string(killedPid) + ".json"));
+
+    // The next start, with limiting off, continues them at once and clears
+    // the dead run's journal.
+    home.write("data/Trevlin/settings.json", R"({"masterEnabled": false})");
+    Trevlin next(home, "stderr-next");
+    auto start = Clock::now();
+    while (!stoppedMembers(job).empty() && secondsSince(start) < 5) sleepFor(0.01);
+    EXPECT_TRUE(stoppedMembers(job).empty());
+    EXPECT_LT(secondsSince(start), 2.0) << "continued only after " << secondsSince(start) << " s";
+    EXPECT_TRUE(neverStopped(job, 0.5));
+    EXPECT_FALSE(fs::exists(home.path() + "/data/Trevlin/journal-" + std::to_string(killedPid) + ".json"));
+    next.signal(SIGTERM);
+    auto status = next.waitExit(15);
+    ASSERT_TRUE(status.has_value());
+    EXPECT_EQ(WEXITSTATUS(*status), 0);
+}
+
+TEST(TrevlinProgram, CorruptSettingsAreMovedAsideAndDefaultsWritten) {
+    TempDir home;
+    const std::string broken = R"({"masterEnabled": "yes", "rules": {})";
+    home.write("data/Trevlin/settings.json", broken);
+    Trevlin app(home, "stderr");
+    auto start = Clock::now();
+    std::vector<fs::path> asides;
+    while (secondsSince(start) < 10) {
+        asides.clear();
+        for (const auto& e : fs::directory_iterator(home.path() + "/data/Trevlin"))
+            if (e.path().filename().string().rfind("settings.invalid-", 0) == 0) asides.push_back(e.path());
+        if (!asides.empty() && fs::exists(home.path() + "/data/Trevlin/settings.json")) break;
+        sleepFor(0.05);
+    }
+    ASSERT_EQ(asides.size(), 1u);
+    EXPECT_EQ(readFile(asides[0].string()), broken);
+    const std::string name = asides[0].filename().string();
+    // settings.invalid-2026-03-07T10-15-30Z.json
+    EXPECT_EQ(name.size(), std::string("settings.invalid-2026-03-07T10-15-30Z.json").size()) << name;
+    EXPECT_EQ(name.find(':'), std::string::npos);
+    EXPECT_TRUE(app.waitForLog("Trevlin: settings.json could not be read; moved aside to " + name, 5)) << app.log();
+
+    auto json = settingsIn(home);
+    EXPECT_EQ(json.size(), 16u);
+    EXPECT_EQ(json["masterEnabled"], false);
+    EXPECT_EQ(json["autoEnabled"], true);
+    EXPECT_EQ(json["autoTriggerCores"], 2.0);
+    EXPECT_EQ(json["appearance"], "system");
+    EXPECT_TRUE(json["rules"].empty());
+
+    app.signal(SIGTERM);
+    auto status = app.waitExit(15);
+    ASSERT_TRUE(status.has_value());
+    EXPECT_EQ(WEXITSTATUS(*status), 0);
+}
+
+TEST(TrevlinProgram, AutomaticModeLimitsARememberedGroupAndReleasesItWhenItCalmsDown) {
+    TempDir home;
+    Children children;
+    const std::string marker = home.path() + "/calm";
+    pid_t job = startBusyJob(children, marker);
+    home.write("data/Trevlin/settings.json", R"({
+        "masterEnabled": true, "autoEnabled": true, "autoIncludeCommandLine": true,
+        "autoTriggerCores": 0.5, "autoTriggerSeconds": 3, "autoLimitCores": 0.25,
+        "autoDecisions": {"cli:bash": {"name": "bash", "decision": "always"}}})");
+    Trevlin app(home, "stderr");
+
+    // Busy for the trigger time: limited, without a question.
+    ASSERT_TRUE(app.waitForLog("Trevlin auto: limiting bash to 0.25\n", 15)) << app.log();
+    EXPECT_GE(app.age(), 3.0);
+    EXPECT_EQ(app.log().find("asking about"), std::string::npos);
+    sleepFor(1.0);
+    double held = measureCores(job, 2.5);
+    std::printf("auto held: %.3f cores\n", held);
+    EXPECT_LT(held, 0.5);
+
+    // Calm: released once the limiter has had nothing to hold for a while.
+    std::ofstream(marker) << "calm";
+    ASSERT_TRUE(app.waitForLog("Trevlin auto: releasing cli:bash\n", 30)) << app.log();
+    EXPECT_TRUE(neverStopped(job, 0.3));
+
+    app.signal(SIGTERM);
+    auto status = app.waitExit(15);
+    ASSERT_TRUE(status.has_value());
+    EXPECT_EQ(WEXITSTATUS(*status), 0);
+    EXPECT_TRUE(stoppedMembers(job).empty());
+}
