@@ -9,20 +9,14 @@ namespace trevlin {
 
 struct LimiterStatus {
     std::string appName;
-    /// App key: bundle path or "cli:" group key.
     std::string appPath;
     double maxCores = 0;
     Method method = Method::smart;
-    /// Smoothed current use, in cores.
     double currentCores = 0;
     int processCount = 0;
-    /// The limiter is holding the app back right now.
     bool isThrottling = false;
-    /// Processes under stop/continue control, or stopped in pause mode.
     int pausedProcessCount = 0;
     int demotedProcessCount = 0;
-    /// Share of each period the duty-cycle candidates may run (0.03...1.0);
-    /// in pause mode 0 while held, else 1.0.
     double allowedRunFraction = 1.0;
     std::string note;
     std::string summaryLine;
@@ -31,6 +25,8 @@ struct LimiterStatus {
     PauseState pauseState = PauseState::none;
     std::string pauseDetail;
 
+    /// The value a limiter starts with: name, key, cap and method of its rule.
+    static LimiterStatus initial(const std::string& name, const std::string& path, double maxCores, Method method);
     bool operator==(const LimiterStatus&) const = default;
 };
 

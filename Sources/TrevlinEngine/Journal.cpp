@@ -1,0 +1,210 @@
+#include "Journal.h"
+
+#include "Files.h"
+#include "Log.h"
+#include "ProcessUtil.h"
+
+#include <dirent.h>
+#include <signal.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <nlohmann/json.hpp>
+
+namespace trevlin {
+
+using json = nlohmann::json;
+
+Journal::Journal(std::string directory) : dir_(std::move(directory)) {}
+
+std::string Journal::directory() { return platform().dataDirectory(); }
+
+Journal& Journal::shared() {
+    static Journal* journal = new Journal(directory());  // lives for the whole program
+    return *journal;
+}
+
+std::string Journal::filePath() const { return dir_ + "/journal-" + std::to_string(myPid()) + ".json"; }
+
+void Journal::update(const std::string& app, Pid pid, uint64_t start, bool paused, bool demoted) {
+    std::lock_guard<std::mutex> g(lock_);
+    auto key = std::make_pair(app, pid);
+    if (!paused && !demoted) {
+        if (entries_.erase(key)) dirty_ = true;
+        return;
+    }
+    Entry e{app, pid, start, paused, demoted};
+    auto it = entries_.find(key);
+    if (it != entries_.end() && it->second == e) return;
+    entries_[key] = e;
+    dirty_ = true;
+}
+
+void Journal::remove(const std::string& app, Pid pid) {
+    std::lock_guard<std::mutex> g(lock_);
+    if (entries_.erase(std::make_pair(app, pid))) dirty_ = true;
+}
+
+void Journal::removeAll(const std::string& app) {
+    std::lock_guard<std::mutex> g(lock_);
+    for (auto it = entries_.begin(); it != entries_.end();) {
+        if (it->first.first == app) {
+            it = entries_.erase(it);
+            dirty_ = true;
+        } else {
+            ++it;
+        }
+    }
+}
+
+std::optional<Journal::Entry> Journal::entry(const std::string& app, Pid pid) {
+    std::lock_guard<std::mutex> g(lock_);
+    auto it = entries_.find(std::make_pair(app, pid));
+    if (it == entries_.end()) return std::nullopt;
+    return it->second;
+}
+
+std::vector<Journal::Entry> Journal::entries() {
+    std::lock_guard<std::mutex> g(lock_);
+    std::vector<Entry> out;
+    for (auto& [k, e] : entries_) out.push_back(e);
+    return out;
+}
+
+bool Journal::isDirty() {
+    std::lock_guard<std::mutex> g(lock_);
+    return dirty_;
+}
+
+static json encodeEntry(const Journal::Entry& e) {
+    return json{{"app", e.app}, {"pid", e.pid}, {"start", e.start}, {"paused", e.paused}, {"demoted", e.demoted}};
+}
+
+void Journal::flush() {
+    std::lock_guard<std::mutex> g(lock_);
+    if (!dirty_) return;
+    dirty_ = false;
+    const std::string path = filePath();
+    std::string error;
+    if (entries_.empty()) {
+        Files::remove(path);
+        return;
+    }
+    // The map is ordered by (app, pid): the file's order.
+    json list = json::array();
+    for (auto& [k, e] : entries_) list.push_back(encodeEntry(e));
+    json file{{"limiterPid", myPid()}, {"limiterStart", processStartTime(myPid()).value_or(0)}, {"entries", list}};
+    if (!Files::createDirectories(dir_, &error) || !Files::writeAtomically(path, file.dump(2) + "\n", &error)) {
+        logStderr("Trevlin: could not write journal: " + error);
+    }
+}
+
+namespace {
+
+struct DecodedFile {
+    Pid limiterPid = 0;
+    uint64_t limiterStart = 0;
+    std::vector<Journal::Entry> entries;
+};
+
+template <class T>
+bool take(const json& obj, const char* key, T& out) {
+    auto it = obj.find(key);
+    if (it == obj.end()) return false;
+    if constexpr (std::is_same_v<T, bool>) {
+        if (!it->is_boolean()) return false;
+    } else if constexpr (std::is_same_v<T, std::string>) {
+        if (!it->is_string()) return false;
+    } else {
+        if (!it->is_number_integer()) return false;
+        if constexpr (std::is_unsigned_v<T>) {
+            if (it->is_number_integer() && !it->is_number_unsigned() && it->template get<int64_t>() < 0) return false;
+        } else {
+            int64_t v = it->template get<int64_t>();
+            if (v < INT32_MIN || v > INT32_MAX) return false;
+        }
+    }
+    out = it->template get<T>();
+    return true;
+}
+
+std::optional<DecodedFile> decode(const std::string& text) {
+    json j = json::parse(text, nullptr, false);
+    if (j.is_discarded() || !j.is_object()) return std::nullopt;
+    DecodedFile f;
+    if (!take(j, "limiterPid", f.limiterPid) || !take(j, "limiterStart", f.limiterStart)) return std::nullopt;
+    auto it = j.find("entries");
+    if (it == j.end() || !it->is_array()) return std::nullopt;
+    for (const auto& e : *it) {
+        if (!e.is_object()) return std::nullopt;
+        Journal::Entry entry;
+        if (!take(e, "app", entry.app) || !take(e, "pid", entry.pid) || !take(e, "start", entry.start) ||
+            !take(e, "paused", entry.paused) || !take(e, "demoted", entry.demoted))
+            return std::nullopt;
+        f.entries.push_back(entry);
+    }
+    return f;
+}
+
+/// The process `pid` exists, is not a zombie and started at `start`.
+bool sameProcess(Pid pid, uint64_t start) {
+    auto id = platform().identity(pid);
+    return id && !id->zombie && id->start == start;
+}
+
+}  // namespace
+
+int Journal::recoverOrphans(const std::string& dir) {
+    std::vector<std::string> names;
+    if (DIR* d = ::opendir(dir.c_str())) {
+        while (dirent* e = ::readdir(d)) names.emplace_back(e->d_name);
+        ::closedir(d);
+    }
+    auto& p = platform();
+    const Pid self = p.myPid();
+    int restored = 0;
+    for (const auto& name : names) {
+        const std::string prefix = "journal-", suffix = ".json";
+        if (name.size() <= prefix.size() + suffix.size() || name.compare(0, prefix.size(), prefix) != 0 ||
+            name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0)
+            continue;
+        std::string digits = name.substr(prefix.size(), name.size() - prefix.size() - suffix.size());
+        if (digits.empty() || digits.find_first_not_of("0123456789") != std::string::npos || digits.size() > 10)
+            continue;
+        long long v = std::strtoll(digits.c_str(), nullptr, 10);
+        if (v > INT32_MAX) continue;
+        const Pid writer = static_cast<Pid>(v);
+        if (writer == self) continue;
+
+        const std::string path = dir + "/" + name;
+        std::optional<DecodedFile> file;
+        if (auto text = Files::read(path)) file = decode(*text);
+
+        // Is the writer still running?
+        bool running = false;
+        int probe = p.sendSignal(writer, 0);
+        if (probe == EPERM) {
+            running = true;
+        } else if (probe == 0) {
+            auto id = p.identity(writer);
+            if (id && !id->zombie) {
+                running = !file || file->limiterStart == 0 || file->limiterStart == id->start;
+            }
+        }
+        if (running) continue;
+
+        if (file) {
+            for (const auto& e : file->entries) {
+                if (e.pid == self || e.pid <= 0) continue;
+                if (!sameProcess(e.pid, e.start)) continue;
+                if (e.paused) p.sendSignal(e.pid, SIGCONT);
+                if (e.demoted) p.promote(e.pid);
+                ++restored;
+            }
+        }
+        Files::remove(path);
+    }
+    return restored;
+}
+
+}  // namespace trevlin
