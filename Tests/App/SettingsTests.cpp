@@ -1,6 +1,7 @@
 #include "Settings.h"
 
 #include "Files.h"
+#include "TempDir.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -17,31 +18,16 @@ using nlohmann::json;
 
 namespace {
 
-struct TempDir {
-    fs::path path;
-    TempDir() {
-        char tmpl[] = "/tmp/trevlin-settings-XXXXXX";
-        path = ::mkdtemp(tmpl);
-    }
-    ~TempDir() {
-        std::error_code ec;
-        fs::permissions(path, fs::perms::owner_all, fs::perm_options::add, ec);
-        fs::remove_all(path, ec);
-    }
-    std::string str() const { return path.string(); }
-    void write(const std::string& name, const std::string& text) const {
-        ASSERT_TRUE(Files::writeAtomically((path / name).string(), text));
-    }
-    std::vector<std::string> names() const {
-        std::vector<std::string> out;
-        for (const auto& e : fs::directory_iterator(path)) out.push_back(e.path().filename().string());
-        std::sort(out.begin(), out.end());
-        return out;
-    }
-};
+// Files in the folder, sorted.
+std::vector<std::string> names(const test::TempDir& dir) {
+    std::vector<std::string> out;
+    for (const auto& e : fs::directory_iterator(dir.path())) out.push_back(e.path().filename().string());
+    std::sort(out.begin(), out.end());
+    return out;
+}
 
-json savedJSON(const TempDir& dir) {
-    auto bytes = Files::read(SettingsStore::path(dir.str()));
+json savedJSON(const test::TempDir& dir) {
+    auto bytes = Files::read(SettingsStore::path(dir.path()));
     EXPECT_TRUE(bytes.has_value());
     return json::parse(bytes.value_or("null"));
 }
@@ -49,16 +35,16 @@ json savedJSON(const TempDir& dir) {
 }  // namespace
 
 TEST(Settings, EmptyObjectLoadsDefaultsAndSavesEveryKey) {
-    TempDir dir;
+    test::TempDir dir;
     dir.write("settings.json", "{}");
-    LoadedSettings loaded = SettingsStore::load(dir.str());
+    LoadedSettings loaded = SettingsStore::load(dir.path());
     EXPECT_TRUE(loaded.fileExists);
     EXPECT_EQ(loaded.settings, AppSettings());
     EXPECT_FALSE(loaded.settings.masterEnabled);
     EXPECT_TRUE(loaded.settings.autoEnabled);
 
-    ASSERT_TRUE(SettingsStore::saveNow(loaded.settings, dir.str()));
-    auto text = Files::read(SettingsStore::path(dir.str())).value_or("");
+    ASSERT_TRUE(SettingsStore::saveNow(loaded.settings, dir.path()));
+    auto text = Files::read(SettingsStore::path(dir.path())).value_or("");
     json saved = json::parse(text);
     std::vector<std::string> keys;
     for (auto it = saved.begin(); it != saved.end(); ++it) keys.push_back(it.key());
@@ -72,21 +58,21 @@ TEST(Settings, EmptyObjectLoadsDefaultsAndSavesEveryKey) {
     EXPECT_LT(text.find("\"appearance\""), text.find("\"autoAction\""));
     EXPECT_LT(text.find("\"showInDock\""), text.find("\"version\""));
     EXPECT_NE(text.find("\n  \"appearance\""), std::string::npos);
-    EXPECT_EQ(dir.names(), std::vector<std::string>{"settings.json"});
+    EXPECT_EQ(names(dir), std::vector<std::string>{"settings.json"});
 }
 
 TEST(Settings, MissingFileGivesDefaultsAndAsksForASave) {
-    TempDir dir;
-    LoadedSettings loaded = SettingsStore::load(dir.str() + "/not-yet");
+    test::TempDir dir;
+    LoadedSettings loaded = SettingsStore::load(dir.path() + "/not-yet");
     EXPECT_FALSE(loaded.fileExists);
     EXPECT_EQ(loaded.settings, AppSettings());
     // Saving creates the missing folder.
-    ASSERT_TRUE(SettingsStore::saveNow(loaded.settings, dir.str() + "/not-yet"));
-    EXPECT_TRUE(SettingsStore::load(dir.str() + "/not-yet").fileExists);
+    ASSERT_TRUE(SettingsStore::saveNow(loaded.settings, dir.path() + "/not-yet"));
+    EXPECT_TRUE(SettingsStore::load(dir.path() + "/not-yet").fileExists);
 }
 
 TEST(Settings, ValuesSurviveARoundTrip) {
-    TempDir dir;
+    test::TempDir dir;
     dir.write("settings.json", R"({
         "version": 1,
         "masterEnabled": true,
@@ -110,7 +96,7 @@ TEST(Settings, ValuesSurviveARoundTrip) {
             "/usr/share/applications/d.desktop": {"name": "D", "decision": "sometimes"}
         }
     })");
-    AppSettings s = SettingsStore::load(dir.str()).settings;
+    AppSettings s = SettingsStore::load(dir.path()).settings;
     EXPECT_TRUE(s.masterEnabled);
     EXPECT_EQ(s.version, 2);
     EXPECT_EQ(s.autoTriggerCores, 3.0);
@@ -136,7 +122,7 @@ TEST(Settings, ValuesSurviveARoundTrip) {
                                    {"cli:claude", {"claude", "always"}},
                                    {"/usr/share/applications/d.desktop", {"D", "sometimes"}}}));
 
-    ASSERT_TRUE(SettingsStore::saveNow(s, dir.str()));
+    ASSERT_TRUE(SettingsStore::saveNow(s, dir.path()));
     json saved = savedJSON(dir);
     EXPECT_EQ(saved["rules"]["/usr/share/applications/a.desktop"]["method"], "turbo");
     EXPECT_FALSE(saved["rules"].contains("cli:/usr/bin/node"));
@@ -144,7 +130,7 @@ TEST(Settings, ValuesSurviveARoundTrip) {
     EXPECT_FALSE(saved.contains("unknownKey"));
     EXPECT_EQ(saved["version"], 2);
     EXPECT_EQ(saved["appearance"], "system");
-    EXPECT_EQ(SettingsStore::load(dir.str()).settings, s);
+    EXPECT_EQ(SettingsStore::load(dir.path()).settings, s);
 }
 
 TEST(Settings, InvalidFilesAreMovedAsideAndGiveDefaults) {
@@ -166,19 +152,19 @@ TEST(Settings, InvalidFilesAreMovedAsideAndGiveDefaults) {
     const std::regex aside(R"(settings\.invalid-\d{4}-\d\d-\d\dT\d\d-\d\d-\d\dZ\.json)");
     for (const std::string& text : cases) {
         SCOPED_TRACE(text);
-        TempDir dir;
+        test::TempDir dir;
         dir.write("settings.json", text);
         testing::internal::CaptureStderr();
-        LoadedSettings loaded = SettingsStore::load(dir.str());
+        LoadedSettings loaded = SettingsStore::load(dir.path());
         std::string err = testing::internal::GetCapturedStderr();
 
         EXPECT_EQ(loaded.settings, AppSettings());
         EXPECT_FALSE(loaded.fileExists);
-        auto names = dir.names();
-        ASSERT_EQ(names.size(), 1u);
-        EXPECT_TRUE(std::regex_match(names[0], aside)) << names[0];
-        EXPECT_EQ(Files::read((dir.path / names[0]).string()), text);
-        EXPECT_NE(err.find("Trevlin: settings.json could not be read; moved aside to " + names[0] +
+        auto files = names(dir);
+        ASSERT_EQ(files.size(), 1u);
+        EXPECT_TRUE(std::regex_match(files[0], aside)) << files[0];
+        EXPECT_EQ(Files::read(dir.path() + "/" + files[0]), text);
+        EXPECT_NE(err.find("Trevlin: settings.json could not be read; moved aside to " + files[0] +
                            " and using defaults"),
                   std::string::npos)
             << err;
@@ -186,30 +172,30 @@ TEST(Settings, InvalidFilesAreMovedAsideAndGiveDefaults) {
 }
 
 TEST(Settings, BrokenFileThatCannotBeMovedStaysInPlace) {
-    TempDir dir;
+    test::TempDir dir;
     dir.write("settings.json", R"({"masterEnabled": "yes"})");
     // Occupy the names the file would be moved to with non-empty folders.
     double t = static_cast<double>(std::time(nullptr));
     for (int s = 0; s < 5; ++s) {
-        fs::path blocker = dir.path / ("settings.invalid-" + Files::fileTimestamp(t + s) + ".json");
+        fs::path blocker = fs::path(dir.path()) / ("settings.invalid-" + Files::fileTimestamp(t + s) + ".json");
         fs::create_directories(blocker / "keep");
     }
     testing::internal::CaptureStderr();
-    LoadedSettings loaded = SettingsStore::load(dir.str());
+    LoadedSettings loaded = SettingsStore::load(dir.path());
     std::string err = testing::internal::GetCapturedStderr();
     EXPECT_EQ(loaded.settings, AppSettings());
     EXPECT_TRUE(loaded.fileExists);  // nothing is written at start then
-    EXPECT_EQ(Files::read(SettingsStore::path(dir.str())), R"({"masterEnabled": "yes"})");
+    EXPECT_EQ(Files::read(SettingsStore::path(dir.path())), R"({"masterEnabled": "yes"})");
     EXPECT_NE(err.find("Trevlin: settings.json could not be read and could not be moved aside ("), std::string::npos)
         << err;
     EXPECT_NE(err.find("); using defaults"), std::string::npos) << err;
 }
 
 TEST(Settings, FailedSaveIsLoggedAndReported) {
-    TempDir dir;
+    test::TempDir dir;
     dir.write("file", "x");
     testing::internal::CaptureStderr();
-    EXPECT_FALSE(SettingsStore::saveNow(AppSettings(), dir.str() + "/file/sub"));
+    EXPECT_FALSE(SettingsStore::saveNow(AppSettings(), dir.path() + "/file/sub"));
     std::string err = testing::internal::GetCapturedStderr();
     EXPECT_NE(err.find("Trevlin: could not save settings: "), std::string::npos) << err;
 }

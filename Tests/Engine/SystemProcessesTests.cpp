@@ -1,5 +1,8 @@
 #include "SystemProcesses.h"
 
+#include "Children.h"
+#include "TempDir.h"
+
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -8,39 +11,28 @@
 
 #include <chrono>
 #include <deque>
-#include <filesystem>
 #include <fstream>
 #include <thread>
 
 using namespace trevlin;
-namespace fs = std::filesystem;
 using Parsed = SystemProcessSampler::ParsedLine;
 
 namespace {
 
-struct TempDir {
-    fs::path path;
-    TempDir() {
-        char tmpl[] = "/tmp/trevlin-ps-XXXXXX";
-        path = ::mkdtemp(tmpl);
-    }
-    ~TempDir() {
-        std::error_code ec;
-        fs::remove_all(path, ec);
-    }
-    std::string script(const std::string& name, const std::string& body) const {
-        std::string p = (path / name).string();
-        std::ofstream(p) << "#!/bin/sh\n" << body << "\n";
-        ::chmod(p.c_str(), 0755);
-        return p;
-    }
-    std::string read(const std::string& name) const {
-        std::ifstream in((path / name).string());
-        std::string s;
-        std::getline(in, s);
-        return s;
-    }
-};
+// An executable shell script in the folder.
+std::string script(const test::TempDir& dir, const std::string& name, const std::string& body) {
+    std::string path = dir.write(name, "#!/bin/sh\n" + body + "\n");
+    ::chmod(path.c_str(), 0755);
+    return path;
+}
+
+// The first line of a file the script wrote, as a pid.
+pid_t pidIn(const test::TempDir& dir, const std::string& name) {
+    std::ifstream in(dir.path() + "/" + name);
+    pid_t pid = -1;
+    in >> pid;
+    return pid;
+}
 
 double seconds() {
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
@@ -48,11 +40,8 @@ double seconds() {
 
 // Gone, or a zombie nobody has reaped yet: either way it runs no more.
 bool notRunning(pid_t pid) {
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string text;
-    if (!std::getline(stat, text)) return true;
-    auto close = text.rfind(')');
-    return close != std::string::npos && close + 2 < text.size() && text[close + 2] == 'Z';
+    char state = test::processState(pid);
+    return state == '?' || state == 'Z';
 }
 
 // Feeds scripted outputs and clock readings to a sampler.
@@ -211,22 +200,22 @@ TEST(SystemProcessNames, FriendlyNames) {
 }
 
 TEST(RunProgram, ReturnsOutputOnlyForACleanExit) {
-    TempDir dir;
-    EXPECT_EQ(runProgram(dir.script("ok", "echo \"$1 $2\"; cat; echo err >&2"), {"-axo", "x="}, 4),
+    test::TempDir dir;
+    EXPECT_EQ(runProgram(script(dir, "ok", "echo \"$1 $2\"; cat; echo err >&2"), {"-axo", "x="}, 4),
               std::string("-axo x=\n"));  // stdin is empty, stderr goes nowhere
-    EXPECT_EQ(runProgram(dir.script("fails", "echo data; exit 1"), {}, 4), std::nullopt);
-    EXPECT_EQ(runProgram(dir.script("silent", "exit 0"), {}, 4), std::nullopt);
-    EXPECT_EQ(runProgram((dir.path / "missing").string(), {}, 4), std::nullopt);
-    EXPECT_EQ(runProgram(dir.script("bytes", "printf 'a\\377b\\n'"), {}, 4), std::string("a\xEF\xBF\xBD" "b\n"));
+    EXPECT_EQ(runProgram(script(dir, "fails", "echo data; exit 1"), {}, 4), std::nullopt);
+    EXPECT_EQ(runProgram(script(dir, "silent", "exit 0"), {}, 4), std::nullopt);
+    EXPECT_EQ(runProgram(dir.path() + "/missing", {}, 4), std::nullopt);
+    EXPECT_EQ(runProgram(script(dir, "bytes", "printf 'a\\377b\\n'"), {}, 4), std::string("a\xEF\xBF\xBD" "b\n"));
 
     // More than a pipe holds: drained while waiting.
-    auto big = runProgram(dir.script("big", "head -c 1000000 /dev/zero | tr '\\0' x"), {}, 4);
+    auto big = runProgram(script(dir, "big", "head -c 1000000 /dev/zero | tr '\\0' x"), {}, 4);
     ASSERT_TRUE(big);
     EXPECT_EQ(big->size(), 1000000u);
 }
 
 TEST(RunProgram, AHangingProgramIsStoppedAndReaped) {
-    TempDir dir;
+    test::TempDir dir;
     struct Case {
         const char* name;
         std::string body;
@@ -242,24 +231,26 @@ TEST(RunProgram, AHangingProgramIsStoppedAndReaped) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         double start = seconds();
-        EXPECT_EQ(runProgram(dir.script(c.name, c.body), {}, 0.3), std::nullopt);
+        EXPECT_EQ(runProgram(script(dir, c.name, c.body), {}, 0.3), std::nullopt);
         double took = seconds() - start;
         EXPECT_GE(took, 0.3);
         EXPECT_LT(took, c.maxSeconds);
-        pid_t pid = std::stoi(dir.read("pid"));
-        pid_t child = std::stoi(dir.read("child"));
+        pid_t pid = pidIn(dir, "pid");
+        pid_t child = pidIn(dir, "child");
+        ASSERT_GT(pid, 0);
+        ASSERT_GT(child, 0);
         // The program itself was reaped by us, and its child was stopped too.
         EXPECT_EQ(::waitpid(pid, nullptr, WNOHANG), -1);
         EXPECT_EQ(errno, ECHILD);
         for (int i = 0; i < 100 && !notRunning(child); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
         EXPECT_TRUE(notRunning(child));
-        fs::remove(dir.path / "pid");
-        fs::remove(dir.path / "child");
+        std::remove((dir.path() + "/pid").c_str());
+        std::remove((dir.path() + "/child").c_str());
     }
     EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);  // no child of ours is left
 
     // Through the sampler: nothing, and no run counted.
-    SystemProcessSampler sampler(SystemProcessSampler::psRunner(dir.script("ps", "exec sleep 30")));
+    SystemProcessSampler sampler(SystemProcessSampler::psRunner(script(dir, "ps", "exec sleep 30")));
     EXPECT_EQ(sampler.sample({}, 0.2), std::nullopt);
     EXPECT_EQ(sampler.runs(), 0);
     EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);

@@ -1,9 +1,9 @@
 #include "AllowList.h"
+#include "Children.h"
+#include "TempDir.h"
 
 #include <gtest/gtest.h>
 
-#include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -13,45 +13,24 @@
 using namespace trevlin;
 namespace fs = std::filesystem;
 
-extern char** environ;
-
 namespace {
 
 const std::string kSupport =
     "/System/Library/Frameworks/CoreServices.framework/Versions/A/Frameworks/Metadata.framework/Versions/A/Support/";
 
-// A sleeping child started from `exe`; killed and reaped on destruction.
-struct Child {
-    pid_t pid = -1;
-    explicit Child(const std::string& exe) {
-        char* argv[] = {const_cast<char*>(exe.c_str()), const_cast<char*>("30"), nullptr};
-        if (::posix_spawn(&pid, exe.c_str(), nullptr, nullptr, argv, environ) != 0) pid = -1;
-    }
-    ~Child() {
-        if (pid <= 0) return;
-        ::kill(pid, SIGCONT);
-        ::kill(pid, SIGKILL);
-        ::waitpid(pid, nullptr, 0);
-    }
-};
+// A copy of sleep named `name` in `folder`, so that its executable path is exactly that.
+std::string program(const test::TempDir& dir, const std::string& folder, const std::string& name) {
+    std::string path = dir.mkdir(folder) + "/" + name;
+    fs::copy_file("/bin/sleep", path);
+    return path;
+}
 
-struct TempDir {
-    fs::path path;
-    TempDir() {
-        char tmpl[] = "/tmp/trevlin-allow-XXXXXX";
-        path = ::mkdtemp(tmpl);
-    }
-    ~TempDir() {
-        std::error_code ec;
-        fs::remove_all(path, ec);
-    }
-    // A copy of sleep under `name`, so that its executable path is exactly that.
-    std::string program(const std::string& name) const {
-        fs::create_directories((path / name).parent_path());
-        fs::copy_file("/bin/sleep", path / name);
-        return (path / name).string();
-    }
-};
+// Starts `exe` and waits until the child runs it (fork returns before exec).
+pid_t start(test::Children& children, const std::string& exe) {
+    pid_t pid = children.spawn({exe, "30"});
+    for (int i = 0; i < 200 && AllowListScanner::path(pid) != exe; ++i) test::sleepFor(0.01);
+    return pid;
+}
 
 bool contains(const std::vector<pid_t>& pids, pid_t pid) { return std::find(pids.begin(), pids.end(), pid) != pids.end(); }
 
@@ -94,35 +73,35 @@ TEST(AllowList, MatchesExactPathsOnly) {
 }
 
 TEST(AllowListScanner, FindsRealProcessesAndCachesForHalfASecond) {
-    TempDir dir;
-    const std::string backupd = dir.program("bin/backupd");
-    const std::string mdworker = dir.program("bin/mdworker");
-    const std::string elsewhere = dir.program("other/backupd");
+    test::TempDir dir;
+    test::Children children;
+    const std::string backupd = program(dir, "bin", "backupd");
+    const std::string mdworker = program(dir, "bin", "mdworker");
+    const std::string elsewhere = program(dir, "other", "backupd");
     double clock = 100;
-    AllowListScanner scanner(AllowList::test((dir.path / "bin").string()), "/proc", [&] { return clock; });
+    AllowListScanner scanner(AllowList::test(dir.path() + "/bin"), "/proc", [&] { return clock; });
 
-    Child tm(backupd), impostor(elsewhere);
-    ASSERT_GT(tm.pid, 0);
-    ASSERT_GT(impostor.pid, 0);
-    EXPECT_EQ(AllowListScanner::path(tm.pid), backupd);
+    const pid_t tm = start(children, backupd);
+    ASSERT_EQ(AllowListScanner::path(tm), backupd);
+    ASSERT_EQ(AllowListScanner::path(start(children, elsewhere)), elsewhere);
 
     auto first = scanner.pids(HelperGroup::timemachine);
-    EXPECT_EQ(first, std::vector<pid_t>{tm.pid});
+    EXPECT_EQ(first, std::vector<pid_t>{tm});
     EXPECT_TRUE(scanner.pids(HelperGroup::spotlight).empty());
 
     // Started after the scan: not seen until the cache is older than 0.5 s.
-    Child md(mdworker);
-    ASSERT_GT(md.pid, 0);
+    const pid_t md = start(children, mdworker);
+    ASSERT_EQ(AllowListScanner::path(md), mdworker);
     clock += 0.5;
     EXPECT_TRUE(scanner.pids(HelperGroup::spotlight).empty());
     clock += 0.01;
-    EXPECT_EQ(scanner.pids(HelperGroup::spotlight), std::vector<pid_t>{md.pid});
-    EXPECT_EQ(scanner.pids(HelperGroup::timemachine), std::vector<pid_t>{tm.pid});
+    EXPECT_EQ(scanner.pids(HelperGroup::spotlight), std::vector<pid_t>{md});
+    EXPECT_EQ(scanner.pids(HelperGroup::timemachine), std::vector<pid_t>{tm});
 
     // The production list matches none of them.
     AllowListScanner production(AllowList::production());
-    EXPECT_FALSE(contains(production.pids(HelperGroup::timemachine), tm.pid));
-    EXPECT_FALSE(contains(production.pids(HelperGroup::spotlight), md.pid));
+    EXPECT_FALSE(contains(production.pids(HelperGroup::timemachine), tm));
+    EXPECT_FALSE(contains(production.pids(HelperGroup::spotlight), md));
 }
 
 TEST(AllowListScanner, PathOfAGoneProcessIsNone) {

@@ -1,5 +1,6 @@
 #include "HelperClient.h"
 #include "HelperRules.h"
+#include "TempDir.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -8,7 +9,6 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
 #include <system_error>
 
 using namespace trevlin;
@@ -17,27 +17,12 @@ using RuleMap = HelperRules::RuleMap;
 
 namespace {
 
-struct TempDir {
-    fs::path path;
-    TempDir() {
-        char tmpl[] = "/tmp/trevlin-helper-XXXXXX";
-        path = ::mkdtemp(tmpl);
-    }
-    ~TempDir() {
-        std::error_code ec;
-        fs::remove_all(path, ec);
-    }
-    std::string file(const std::string& name, const std::string& text) const {
-        std::ofstream((path / name).string(), std::ios::binary) << text;
-        return (path / name).string();
-    }
-    std::vector<std::string> names() const {
-        std::vector<std::string> out;
-        for (const auto& e : fs::directory_iterator(path)) out.push_back(e.path().filename().string());
-        std::sort(out.begin(), out.end());
-        return out;
-    }
-};
+std::vector<std::string> names(const test::TempDir& dir) {
+    std::vector<std::string> out;
+    for (const auto& e : fs::directory_iterator(dir.path())) out.push_back(e.path().filename().string());
+    std::sort(out.begin(), out.end());
+    return out;
+}
 
 // Valid JSON padded with blanks to exactly `size` bytes.
 std::string padded(const std::string& json, size_t size) { return json + std::string(size - json.size(), ' '); }
@@ -104,38 +89,38 @@ TEST(HelperRules, EncodeSortsKeysAndReadsBack) {
 }
 
 TEST(HelperRules, ReadRefusesWhatARootReaderMustNotFollow) {
-    TempDir dir;
+    test::TempDir dir;
     const std::string good = R"({"spotlight": {"method": "strict", "cores": 1}})";
-    std::string regular = dir.file("helper-rules.json", good);
+    std::string regular = dir.write("helper-rules.json", good);
     EXPECT_EQ(HelperRules::read(regular), good);
-    EXPECT_EQ(HelperRules::read(dir.file("full", std::string(4096, ' '))), std::string(4096, ' '));
-    EXPECT_EQ(HelperRules::read(dir.file("big", padded(good, 4097))), std::nullopt);
+    EXPECT_EQ(HelperRules::read(dir.write("full", std::string(4096, ' '))), std::string(4096, ' '));
+    EXPECT_EQ(HelperRules::read(dir.write("big", padded(good, 4097))), std::nullopt);
 
-    fs::create_symlink(regular, dir.path / "link");
-    EXPECT_EQ(HelperRules::read((dir.path / "link").string()), std::nullopt);
+    fs::create_symlink(regular, dir.path() + "/link");
+    EXPECT_EQ(HelperRules::read(dir.path() + "/link"), std::nullopt);
 
-    fs::create_directory(dir.path / "folder");
-    EXPECT_EQ(HelperRules::read((dir.path / "folder").string()), std::nullopt);
+    fs::create_directory(dir.path() + "/folder");
+    EXPECT_EQ(HelperRules::read(dir.path() + "/folder"), std::nullopt);
 
     // A FIFO with no writer would block a plain open for good.
-    ASSERT_EQ(::mkfifo((dir.path / "fifo").c_str(), 0600), 0);
-    EXPECT_EQ(HelperRules::read((dir.path / "fifo").string()), std::nullopt);
+    ASSERT_EQ(::mkfifo((dir.path() + "/fifo").c_str(), 0600), 0);
+    EXPECT_EQ(HelperRules::read(dir.path() + "/fifo"), std::nullopt);
 
-    EXPECT_EQ(HelperRules::read((dir.path / "missing").string()), std::nullopt);
+    EXPECT_EQ(HelperRules::read(dir.path() + "/missing"), std::nullopt);
 }
 
 TEST(HelperClient, WriteRulesReplacesTheFileAndCleansUpOnFailure) {
-    TempDir dir;
-    const std::string target = (dir.path / "helper-rules.json").string();
-    dir.file("helper-rules.json", "old");
+    test::TempDir dir;
+    const std::string target = dir.path() + "/helper-rules.json";
+    dir.write("helper-rules.json", "old");
     RuleMap rules{{HelperGroup::spotlight, strict(0.5)}};
     HelperClient::writeRules(rules, target);
     EXPECT_EQ(HelperRules::parse(HelperRules::read(target).value_or(""), 8), rules);
-    EXPECT_EQ(dir.names(), std::vector<std::string>{"helper-rules.json"});
+    EXPECT_EQ(names(dir), std::vector<std::string>{"helper-rules.json"});
 
     // The folder is missing: the temporary file cannot be written.
     try {
-        HelperClient::writeRules(rules, (dir.path / "Rules" / "helper-rules.json").string());
+        HelperClient::writeRules(rules, dir.path() + "/Rules/helper-rules.json");
         ADD_FAILURE() << "no error thrown";
     } catch (const std::system_error& e) {
         EXPECT_EQ(e.code(), std::errc::no_such_file_or_directory);
@@ -143,13 +128,13 @@ TEST(HelperClient, WriteRulesReplacesTheFileAndCleansUpOnFailure) {
 
     // The target is a non-empty folder: the rename fails and the temporary
     // file must not stay behind.
-    fs::create_directories(dir.path / "occupied" / "inside");
+    fs::create_directories(dir.path() + "/occupied/inside");
     try {
-        HelperClient::writeRules(rules, (dir.path / "occupied").string());
+        HelperClient::writeRules(rules, dir.path() + "/occupied");
         ADD_FAILURE() << "no error thrown";
     } catch (const std::system_error& e) {
         EXPECT_EQ(e.code().category(), std::generic_category());
         EXPECT_EQ(e.code().value(), EISDIR) << e.what();
     }
-    EXPECT_EQ(dir.names(), (std::vector<std::string>{"helper-rules.json", "occupied"}));
+    EXPECT_EQ(names(dir), (std::vector<std::string>{"helper-rules.json", "occupied"}));
 }

@@ -1,10 +1,9 @@
 #include "HelperClient.h"
 #include "HelperEnvironment.h"
+#include "TempDir.h"
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
 
 using namespace trevlin;
 
@@ -56,12 +55,9 @@ TEST(HelperStatus, DecodesAndRequiresEveryKey) {
 }
 
 TEST(HelperStatus, ReadsTheFile) {
-    char tmpl[] = "/tmp/trevlin-status-XXXXXX";
-    std::filesystem::path dir = ::mkdtemp(tmpl);
-    std::ofstream((dir / "helper-status.json").string()) << kStatus;
-    EXPECT_EQ(HelperClient::readStatus((dir / "helper-status.json").string()), HelperClient::decodeStatus(kStatus));
-    EXPECT_EQ(HelperClient::readStatus((dir / "missing.json").string()), std::nullopt);
-    std::filesystem::remove_all(dir);
+    test::TempDir dir;
+    EXPECT_EQ(HelperClient::readStatus(dir.write("helper-status.json", kStatus)), HelperClient::decodeStatus(kStatus));
+    EXPECT_EQ(HelperClient::readStatus(dir.path() + "/missing.json"), std::nullopt);
 }
 
 TEST(HelperStatus, StateFollowsTheAgeOfTheFile) {
