@@ -1,6 +1,7 @@
 #include "Settings.h"
 
 #include "Files.h"
+#include "FileNames.h"
 #include "TempDir.h"
 
 #include <gtest/gtest.h>
@@ -17,14 +18,6 @@ namespace fs = std::filesystem;
 using nlohmann::json;
 
 namespace {
-
-// Files in the folder, sorted.
-std::vector<std::string> names(const test::TempDir& dir) {
-    std::vector<std::string> out;
-    for (const auto& e : fs::directory_iterator(dir.path())) out.push_back(e.path().filename().string());
-    std::sort(out.begin(), out.end());
-    return out;
-}
 
 json savedJSON(const test::TempDir& dir) {
     auto bytes = Files::read(SettingsStore::path(dir.path()));
@@ -58,7 +51,7 @@ TEST(Settings, EmptyObjectLoadsDefaultsAndSavesEveryKey) {
     EXPECT_LT(text.find("\"appearance\""), text.find("\"autoAction\""));
     EXPECT_LT(text.find("\"showInDock\""), text.find("\"version\""));
     EXPECT_NE(text.find("\n  \"appearance\""), std::string::npos);
-    EXPECT_EQ(names(dir), std::vector<std::string>{"settings.json"});
+    EXPECT_EQ(test::fileNames(dir.path()), std::vector<std::string>{"settings.json"});
 }
 
 TEST(Settings, MissingFileGivesDefaultsAndAsksForASave) {
@@ -160,7 +153,7 @@ TEST(Settings, InvalidFilesAreMovedAsideAndGiveDefaults) {
 
         EXPECT_EQ(loaded.settings, AppSettings());
         EXPECT_FALSE(loaded.fileExists);
-        auto files = names(dir);
+        auto files = test::fileNames(dir.path());
         ASSERT_EQ(files.size(), 1u);
         EXPECT_TRUE(std::regex_match(files[0], aside)) << files[0];
         EXPECT_EQ(Files::read(dir.path() + "/" + files[0]), text);

@@ -1,5 +1,6 @@
 #include "HelperClient.h"
 #include "HelperRules.h"
+#include "FileNames.h"
 #include "TempDir.h"
 
 #include <gtest/gtest.h>
@@ -16,13 +17,6 @@ namespace fs = std::filesystem;
 using RuleMap = HelperRules::RuleMap;
 
 namespace {
-
-std::vector<std::string> names(const test::TempDir& dir) {
-    std::vector<std::string> out;
-    for (const auto& e : fs::directory_iterator(dir.path())) out.push_back(e.path().filename().string());
-    std::sort(out.begin(), out.end());
-    return out;
-}
 
 // Valid JSON padded with blanks to exactly `size` bytes.
 std::string padded(const std::string& json, size_t size) { return json + std::string(size - json.size(), ' '); }
@@ -116,7 +110,7 @@ TEST(HelperClient, WriteRulesReplacesTheFileAndCleansUpOnFailure) {
     RuleMap rules{{HelperGroup::spotlight, strict(0.5)}};
     HelperClient::writeRules(rules, target);
     EXPECT_EQ(HelperRules::parse(HelperRules::read(target).value_or(""), 8), rules);
-    EXPECT_EQ(names(dir), std::vector<std::string>{"helper-rules.json"});
+    EXPECT_EQ(test::fileNames(dir.path()), std::vector<std::string>{"helper-rules.json"});
 
     // The folder is missing: the temporary file cannot be written.
     try {
@@ -136,5 +130,5 @@ TEST(HelperClient, WriteRulesReplacesTheFileAndCleansUpOnFailure) {
         EXPECT_EQ(e.code().category(), std::generic_category());
         EXPECT_EQ(e.code().value(), EISDIR) << e.what();
     }
-    EXPECT_EQ(names(dir), (std::vector<std::string>{"helper-rules.json", "occupied"}));
+    EXPECT_EQ(test::fileNames(dir.path()), (std::vector<std::string>{"helper-rules.json", "occupied"}));
 }
