@@ -444,9 +444,11 @@ void AppModel::applySystemBreakdown(const std::optional<SystemBreakdown>& breakd
         return;
     }
     if (breakdown->interval <= 0) return;  // the first run only lays the baseline
-    MonitorHistory other = monitor_->history();
-    systemRows_ = buildSystemRows(*breakdown, other.other, latest_ ? latest_->other.cores : 0.0,
-                                  systemLimitsEnabled());
+    // The rates cover at most 60 s, so the newest 60 points of "other" suffice.
+    MonitorHistory other = monitor_->history(60, std::vector<std::string>{});
+    std::optional<double> latestOther;
+    if (latest_) latestOther = latest_->other.cores;
+    systemRows_ = buildSystemRows(*breakdown, other.other, latestOther, systemLimitsEnabled(), AllowList::production());
     systemState_ = "ready";
     emit systemChanged();
     if (systemLimitsEnabled()) refreshHelper();

@@ -26,6 +26,7 @@
 #include "Settings.h"
 #include "SystemInfo.h"
 #include "SystemProcesses.h"
+#include "SystemRows.h"
 
 #include <QObject>
 #include <QTimer>
