@@ -11,6 +11,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 
@@ -54,6 +55,10 @@ int main(int argc, char** argv) {
     // Before any thread exists, so that every thread inherits the mask: the
     // termination signals only ever arrive through the main event loop.
     SignalWatcher::blockAndIgnore(kTerminationSignals);
+
+    // Without any display the program still runs, headless.
+    if (!std::getenv("QT_QPA_PLATFORM") && !std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY"))
+        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
 
     QApplication app(argc, argv);
     QApplication::setApplicationName("Trevlin");
