@@ -14,6 +14,7 @@
 #include <QWidget>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -402,7 +403,8 @@ void AppModel::startSystemSampling() {
     SystemProcessSampler* sampler = systemSampler_.get();
     const bool debug = debugSystem_;
     systemQueue_->startTimer(0.2, 5.0, [this, monitor, sampler, generation, debug] {
-        double uptime = now();
+        // The machine's own clock: `ps` runs at most every 4.5 s of real time.
+        double uptime = std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
         if (uptime - lastSystemRun_ < 4.5) return;
         lastSystemRun_ = uptime;
         std::set<Pid> excluded;

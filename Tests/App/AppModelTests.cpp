@@ -450,3 +450,62 @@ TEST_F(AppModelTest, LoginItemErrorsAreShownAndTheStatusFollowsTheEntry) {
     if (old) ::setenv("XDG_CONFIG_HOME", saved.c_str(), 1);
     else ::unsetenv("XDG_CONFIG_HOME");
 }
+
+TEST_F(AppModelTest, SystemProcessesAreSampledOnlyWhileTheAppsPageShowsThem) {
+    AppModel& m = makeModel(R"({"showSystemProcesses": true})");
+    m.setWindowVisible(true);
+    EXPECT_EQ(m.systemState(), "off");  // on the Overview page
+
+    m.setSection(Section::apps);
+    EXPECT_EQ(m.systemState(), "measuring");
+    // The first run only lays the baseline.
+    spinFor(1.0);
+    EXPECT_EQ(m.systemState(), "measuring");
+    EXPECT_TRUE(m.systemRows().empty());
+    // The next one, 5 s later, gives rates (the sampler's clock is the
+    // simulated one, moved here by as much).
+    sim_->advance(5.0);
+    ASSERT_TRUE(spinUntil([&] { return m.systemState() == "ready"; }, 10)) << m.systemState();
+    ASSERT_FALSE(m.systemRows().empty());
+    EXPECT_EQ(m.systemRows().back().id, "else");
+
+    // Another page: sampling stops, the rows go.
+    m.setSection(Section::overview);
+    EXPECT_EQ(m.systemState(), "measuring");
+    EXPECT_TRUE(m.systemRows().empty());
+    m.mutableSettings().showSystemProcesses = false;
+    m.receive(snapshotOf({}));
+    EXPECT_EQ(m.systemState(), "off");
+}
+
+TEST_F(AppModelTest, HistoryAndChartFollowOnlyWhileTheWindowShows) {
+    AppModel& m = makeModel();
+    auto tick = [&] {
+        sim_->advance(1.0);
+        m.monitor().tickNow();  // the sample reaches the model through the event loop
+        spinFor(0.05);
+    };
+    // The panel alone: rows, but no history, chart or status tick.
+    m.setPanelVisible(true);
+    tick();
+    tick();
+    EXPECT_TRUE(m.snapshot().has_value());
+    EXPECT_TRUE(m.chartData().p.empty());
+    EXPECT_EQ(m.statusTick(), 0);
+
+    // The window: its first publish fills the chart with every point so
+    // far, later ones bring it up to date every second sample.
+    m.setWindowVisible(true);
+    tick();
+    EXPECT_EQ(m.statusTick(), 1);
+    EXPECT_EQ(static_cast<int64_t>(m.chartData().p.size()), m.monitor().historyTick());
+    EXPECT_EQ(m.chartData().p.size(), m.chartData().e.size());
+    EXPECT_EQ(m.chartData().p.size(), m.chartData().saved.size());
+    EXPECT_FALSE(m.history().systemP.empty());
+    const size_t first = m.chartData().p.size();
+    tick();
+    tick();
+    EXPECT_EQ(m.statusTick(), 3);
+    EXPECT_GT(m.chartData().p.size(), first);
+    EXPECT_GE(static_cast<int64_t>(m.chartData().p.size()), m.monitor().historyTick() - 1);
+}
