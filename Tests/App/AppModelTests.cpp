@@ -6,6 +6,7 @@
 #include "Platform/SimulatedPlatform.h"
 
 #include "AppModel.h"
+#include "Appearance.h"
 #include "FrontmostTracker.h"
 #include "LimiterManager.h"
 #include "Monitor.h"
@@ -508,4 +509,16 @@ TEST_F(AppModelTest, HistoryAndChartFollowOnlyWhileTheWindowShows) {
     EXPECT_EQ(m.statusTick(), 3);
     EXPECT_GT(m.chartData().p.size(), first);
     EXPECT_GE(static_cast<int64_t>(m.chartData().p.size()), m.monitor().historyTick() - 1);
+}
+
+TEST_F(AppModelTest, AppearanceSwitchesPalettesAndGoesBackToTheSystemOne) {
+    AppModel& m = makeModel();
+    const QPalette system = QApplication::palette();
+    m.setAppearance("dark");
+    EXPECT_TRUE(Appearance::isDark());
+    m.setAppearance("light");
+    EXPECT_FALSE(Appearance::isDark());
+    m.setAppearance("anything else");
+    EXPECT_EQ(QApplication::palette(), system);
+    EXPECT_EQ(savedSettings()["appearance"], "system");
 }

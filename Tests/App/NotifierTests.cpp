@@ -1,9 +1,17 @@
 // The notifier against a real notification server protocol: a private
 // dbus-daemon and a small server object that records what it is asked and
 // can press buttons.
+// Before any Qt header: the simulated platform has a member named like
+// Qt's `signals` keyword.
+#include "Platform/SimulatedPlatform.h"
+
+#include "AppModel.h"
+#include "FrontmostTracker.h"
+#include "LimiterManager.h"
 #include "Notifier.h"
 #include "PrivateBus.h"
 #include "QtTestApp.h"
+#include "TempDir.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -281,4 +289,48 @@ TEST_F(NotifierTest, ButtonsBecomeAnswersAndOtherActionsAreIgnored) {
     server_->invoke(id, "limit");
     spinFor(0.3);
     EXPECT_EQ(answers.size(), 4u);
+}
+
+TEST_F(NotifierTest, TheModelPostsQuestionsAndTakesAnswersFromButtons) {
+    startServer();
+    test::TempDir dir;
+    auto sim = std::make_shared<SimulatedPlatform>();
+    sim->setDataDirectory(dir.path() + "/data");
+    setPlatform(sim);
+    FrontmostTracker::shared().resetForTesting();
+    dir.write("data/settings.json", R"({"masterEnabled": true, "autoLimitCores": 1.5})");
+    AppModelOptions o;
+    o.dataDirectory = dir.path() + "/data";
+    o.journalDirectory = dir.mkdir("journal");
+    o.monitorTimer = false;
+    AppModel m(o);
+    ASSERT_TRUE(spinUntil([&] { return m.notificationStatus() == "allowed"; }));
+
+    const std::string path = "/usr/share/applications/indexer.desktop";
+    MonitorSnapshot busy;
+    AppUsage app;
+    app.name = "Indexer";
+    app.bundlePath = path;
+    app.cores = 3.0;
+    busy.apps = {app};
+    busy.totalCores = 3.0;
+    for (int i = 0; i < 11; ++i) {
+        sim->advance(1.0);
+        m.receive(busy);
+    }
+    ASSERT_EQ(m.pendingQuestions().size(), 1u);
+    ASSERT_TRUE(spinUntil([&] { return server_->notifies().size() == 1; }));
+    auto posted = server_->notifies()[0];
+    EXPECT_EQ(posted.summary, "Indexer is using 3.0 cores");
+    EXPECT_EQ(posted.body, "It has been over 2 cores in the background for 10 seconds.");
+    EXPECT_EQ(posted.actions[1], "Limit to 1.5 cores");
+
+    // "Always limit" on the notification: remembered, limited, withdrawn.
+    server_->invoke(posted.returnedId, "always");
+    ASSERT_TRUE(spinUntil([&] { return m.autoLimits().count(path) == 1; }));
+    EXPECT_TRUE(m.pendingQuestions().empty());
+    EXPECT_EQ(m.settings().autoDecisions.at(path).decision, "always");
+    EXPECT_EQ(m.autoLimits().at(path).maxCores, 1.5);
+    ASSERT_TRUE(spinUntil([&] { return server_->closes().size() == 1; }));
+    EXPECT_EQ(server_->closes()[0], posted.returnedId);
 }
