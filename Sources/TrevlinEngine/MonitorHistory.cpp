@@ -52,15 +52,15 @@ void HistoryRecorder::record(const MonitorSnapshot& snapshot, double saved) {
         it->second.touched = tickCount_;
         if (v > 0) it->second.lastSeen = tickCount_;
     }
-    // Rows that are gone or idle get a zero, and are forgotten once they
-    // have not been busy for the length of the history.
+    // Rows that are gone get a zero. Gone and idle rows alike are forgotten
+    // once they have not been busy for the length of the history (an app
+    // that stays open but idle is still listed every tick, so its ring must
+    // not live on just because its row does).
     for (auto it = appRings_.begin(); it != appRings_.end();) {
-        if (it->second.touched != tickCount_) {
-            it->second.ring.append(0);
-            if (tickCount_ - it->second.lastSeen > keepTicks) {
-                it = appRings_.erase(it);
-                continue;
-            }
+        if (it->second.touched != tickCount_) it->second.ring.append(0);
+        if (tickCount_ - it->second.lastSeen > keepTicks) {
+            it = appRings_.erase(it);
+            continue;
         }
         ++it;
     }
