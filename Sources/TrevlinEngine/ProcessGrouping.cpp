@@ -28,8 +28,13 @@ void ProcessGrouping::rebuildAppTable(const std::vector<RunningAppInfo>& running
 std::optional<std::string> ProcessGrouping::resolve(Pid pid) {
     if (auto it = table_.pidToApp.find(pid); it != table_.pidToApp.end()) return it->second;
     auto& p = platform();
-    if (auto key = table_.bundleKeyForExecutable(p.exePath(pid))) return key;
-    const Pid r = p.responsiblePid(pid);
+    return resolve(pid, p.exePath(pid), p.responsiblePid(pid));
+}
+
+std::optional<std::string> ProcessGrouping::resolve(Pid pid, const std::string& exe, Pid r) {
+    if (auto it = table_.pidToApp.find(pid); it != table_.pidToApp.end()) return it->second;
+    auto& p = platform();
+    if (auto key = table_.bundleKeyForExecutable(exe)) return key;
     if (r > 0 && r != pid) {
         if (auto it = table_.pidToApp.find(r); it != table_.pidToApp.end()) return it->second;
         if (auto key = table_.bundleKeyForExecutable(p.exePath(r))) return key;

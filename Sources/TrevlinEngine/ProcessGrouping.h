@@ -55,6 +55,9 @@ public:
     /// launcher group of its responsible process, or the launcher verdict
     /// already cached for the pid itself. Absent when none applies.
     std::optional<std::string> resolve(Pid pid);
+    /// The same from facts the caller already has: the executable path of
+    /// `pid` and its responsible process (0 when unknown).
+    std::optional<std::string> resolve(Pid pid, const std::string& exe, Pid responsible);
 
     /// The "cli:" key when `pid` is a launcher (verdicts are cached for 10 s),
     /// registering the group or handing it to `pid` when its launcher is gone.
