@@ -36,7 +36,7 @@ uint64_t ticksFromSeconds(double seconds) {
     if (!(seconds > 0)) return 0;
     double ticks = seconds / platform().secondsPerTick();
     if (ticks >= 1.8e19) return UINT64_MAX;
-    return static_cast<uint64_t>(ticks);
+    return static_cast<uint64_t>(std::llround(ticks));
 }
 
 void sleepSeconds(double seconds, const std::function<bool()>& until) {

@@ -33,7 +33,7 @@ std::optional<Sample> readSample(Pid pid);
 /// Sleeps `seconds` on the monotonic clock, giving up early once `until()`
 /// holds. A duration of 0 or less returns at once without evaluating `until`.
 void sleepSeconds(double seconds, const std::function<bool()>& until);
-/// Converts seconds to platform ticks (rounded down, never negative).
+/// Converts seconds to platform ticks (rounded to the nearest tick, never negative).
 uint64_t ticksFromSeconds(double seconds);
 
 /// Last path component of `path` ("" for "").

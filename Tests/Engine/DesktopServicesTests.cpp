@@ -1,0 +1,212 @@
+// Running apps, the front-app tracker and power assertions on the simulated
+// platform, where time is exact.
+#include "FrontmostTracker.h"
+#include "MainThread.h"
+#include "Platform/SimulatedPlatform.h"
+#include "PowerAssertions.h"
+#include "ProcessUtil.h"
+#include "RunningApps.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <atomic>
+#include <deque>
+#include <thread>
+
+using namespace trevlin;
+
+namespace {
+
+class Desktop : public ::testing::Test {
+protected:
+    void SetUp() override {
+        sim = std::make_shared<SimulatedPlatform>();
+        setPlatform(sim);
+        RunningApps::resetForTesting();
+        FrontmostTracker::shared().resetForTesting();
+        setMainThreadHook(nullptr);
+    }
+    void TearDown() override { setMainThreadHook(nullptr); }
+
+    RunningAppInfo app(Pid pid, const std::string& name) {
+        RunningAppInfo info;
+        info.pid = pid;
+        info.bundlePath = "/usr/share/applications/" + name + ".desktop";
+        info.name = name;
+        info.bundleID = name;
+        return info;
+    }
+    bool listed(Pid pid) {
+        for (const auto& a : RunningApps::all(0.5))
+            if (a.pid == pid) return true;
+        return false;
+    }
+
+    std::shared_ptr<SimulatedPlatform> sim;
+};
+
+}  // namespace
+
+TEST_F(Desktop, LateRegistrationIsPickedUpOnlyDuringTheFirstThirtySeconds) {
+    sim->spawn(10, "/usr/bin/early");
+    sim->spawn(20, "/usr/bin/late");
+    EXPECT_TRUE(RunningApps::all(0.5).empty());
+
+    // 10 registers 10 s after it was first seen: found within 2 s.
+    sim->advance(10.0);
+    sim->setApp(app(10, "early"));
+    sim->advance(0.6);
+    bool found = listed(10);
+    for (int i = 0; i < 4 && !found; ++i) {
+        sim->advance(0.6);
+        found = listed(10);
+    }
+    EXPECT_TRUE(found);
+
+    // 20 registers after 40 s: never listed.
+    sim->advance(30.0);
+    sim->setApp(app(20, "late"));
+    for (int i = 0; i < 10; ++i) {
+        sim->advance(1.0);
+        EXPECT_FALSE(listed(20));
+    }
+}
+
+TEST_F(Desktop, ListIsRebuiltAtMostOncePerMaxAgeAndLookupsAreRationed) {
+    for (Pid p = 1; p <= 50; ++p) sim->spawn(p, "/usr/bin/x");
+    RunningApps::all(0.5);
+    int first = sim->lookupCount();
+    EXPECT_EQ(first, 50);
+    RunningApps::all(0.5);  // within 0.5 s: the cached list
+    EXPECT_EQ(sim->lookupCount(), first);
+    sim->advance(0.6);
+    RunningApps::all(0.5);  // rebuilt, but no pid is due for another look yet
+    EXPECT_EQ(sim->lookupCount(), first);
+    sim->advance(1.5);
+    RunningApps::all(0.5);  // 2.1 s after the first look: every non-app is looked at again
+    EXPECT_EQ(sim->lookupCount(), 2 * first);
+}
+
+TEST_F(Desktop, ReusedPidKeepsOldInfoUntilItLeavesOneListing) {
+    sim->spawn(30, "/usr/bin/old");
+    sim->setApp(app(30, "Old"));
+    ASSERT_TRUE(listed(30));
+    // The pid is reused by another app between two listings.
+    sim->remove(30);
+    sim->spawn(30, "/usr/bin/new");
+    sim->setApp(app(30, "New"));
+    sim->advance(0.6);
+    auto list = RunningApps::all(0.5);
+    ASSERT_EQ(list.size(), 1u);
+    EXPECT_EQ(list[0].name, "Old");
+    // Once missing from a listing, the next process with that pid is looked up afresh.
+    sim->remove(30);
+    sim->advance(0.6);
+    EXPECT_TRUE(RunningApps::all(0.5).empty());
+    sim->spawn(30, "/usr/bin/new");
+    sim->advance(0.6);
+    list = RunningApps::all(0.5);
+    ASSERT_EQ(list.size(), 1u);
+    EXPECT_EQ(list[0].name, "New");
+}
+
+TEST_F(Desktop, FrontTrackerReportsOnTheMainThreadOutsideItsLock) {
+    std::deque<std::function<void()>> mainQueue;
+    setMainThreadHook([&](std::function<void()> work) { mainQueue.push_back(std::move(work)); });
+    auto& tracker = FrontmostTracker::shared();
+    EXPECT_EQ(tracker.pid(), 0);
+    sim->setFront(7);  // before start: only the initial value counts
+    tracker.start();
+    tracker.start();
+    EXPECT_EQ(tracker.pid(), 7);
+
+    std::vector<std::pair<int, Pid>> calls;
+    int a = tracker.addObserver([&](Pid p) {
+        calls.emplace_back(1, p);
+        EXPECT_EQ(tracker.pid(), p);  // the lock is not held here
+    });
+    int b = tracker.addObserver([&](Pid p) { calls.emplace_back(2, p); });
+    EXPECT_EQ(b, a + 1);
+
+    sim->setFront(42);
+    EXPECT_TRUE(calls.empty());  // nothing happens until the main thread runs it
+    EXPECT_EQ(tracker.pid(), 7);
+    while (!mainQueue.empty()) {
+        auto w = std::move(mainQueue.front());
+        mainQueue.pop_front();
+        w();
+    }
+    EXPECT_EQ(tracker.pid(), 42);
+    EXPECT_EQ(calls, (std::vector<std::pair<int, Pid>>{{1, 42}, {2, 42}}));
+
+    tracker.removeObserver(a);
+    tracker.removeObserver(b);
+}
+
+TEST_F(Desktop, BusyReasonPrecedence) {
+    auto awake = [](Pid holder, std::optional<int64_t> level, Pid onBehalf = 0, std::string name = "Playing video") {
+        PowerAssertion a;
+        a.holder = holder;
+        a.type = "PreventUserIdleSystemSleep";
+        a.level = level;
+        a.name = std::move(name);
+        a.onBehalfOf = onBehalf;
+        return a;
+    };
+    PowerAssertion otherType = awake(100, 255);
+    otherType.type = "UserIsActive";
+    struct Case {
+        const char* what;
+        std::optional<std::vector<PowerAssertion>> list;
+        std::optional<std::string> reason;
+    };
+    const Case cases[] = {
+        {"cannot read", std::nullopt, std::nullopt},
+        {"nothing held", std::vector<PowerAssertion>{}, std::nullopt},
+        {"released (level 0)", std::vector<PowerAssertion>{awake(100, 0)}, std::nullopt},
+        {"missing level counts as held", std::vector<PowerAssertion>{awake(100, std::nullopt)}, "keeping the Mac awake"},
+        {"type that does not keep awake", std::vector<PowerAssertion>{otherType}, std::nullopt},
+        {"another app's", std::vector<PowerAssertion>{awake(999, 255)}, std::nullopt},
+        {"held on behalf", std::vector<PowerAssertion>{awake(1, 255, 101)}, "keeping the Mac awake"},
+        {"audio wins over an earlier awake",
+         std::vector<PowerAssertion>{awake(100, 255), awake(1, 255, 101, "com.apple.audio.stream.music")},
+         "playing audio"},
+        {"audio held by the app itself is just awake",
+         std::vector<PowerAssertion>{awake(100, 255, 0, "com.apple.audio.stream.music")}, "keeping the Mac awake"},
+    };
+    for (const auto& c : cases) {
+        sim->setPowerAssertionList(c.list);
+        EXPECT_EQ(PowerAssertions::busyReason({100, 101}), c.reason) << c.what;
+    }
+}
+
+TEST(SimulatedPlatform, StoppedProcessesAccrueNoTimeAndWaitersFollowTheClock) {
+    auto sim = std::make_shared<SimulatedPlatform>();
+    setPlatform(sim);
+    sim->spawn(5, "/bin/busy", 1.5);
+    sim->advance(2.0);
+    EXPECT_DOUBLE_EQ(sim->sample(5)->cpu, 3.0);
+    EXPECT_EQ(sim->sendSignal(5, SIGSTOP), 0);
+    sim->advance(2.0);
+    EXPECT_DOUBLE_EQ(sim->sample(5)->cpu, 3.0);
+    sim->sendSignal(5, SIGCONT);
+
+    // A thread sleeping 0.25 s at a time moves the clock only up to the limit.
+    std::atomic<int> turns{0};
+    std::atomic<bool> quit{false};
+    std::thread worker([&] {
+        while (!quit) {
+            sleepSeconds(0.25, [&] { return quit.load(); });
+            ++turns;
+        }
+    });
+    double start = sim->time();
+    sim->runUntil(start + 1.0);
+    EXPECT_NEAR(sim->time(), start + 1.0, 1e-9);
+    EXPECT_EQ(turns.load(), 4);
+    EXPECT_NEAR(sim->sample(5)->cpu, 3.0 + 1.5, 1e-9);
+    quit = true;
+    sim->notifyWaiters();
+    worker.join();
+}

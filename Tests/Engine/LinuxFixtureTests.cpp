@@ -1,0 +1,292 @@
+// The Linux readers against fixture /proc and /sys trees.
+#include "Platform/DesktopEntries.h"
+#include "Platform/LinuxPlatform.h"
+#include "Platform/LinuxProc.h"
+#include "SystemInfo.h"
+#include "TempDir.h"
+
+#include <gtest/gtest.h>
+
+using namespace trevlin;
+using namespace trevlin::linux;
+using trevlin::test::TempDir;
+
+namespace {
+
+// A fake /proc and /sys with just the files the readers use.
+struct FakeSystem {
+    TempDir dir;
+    std::string proc() const { return dir.path() + "/proc"; }
+    std::string sys() const { return dir.path() + "/sys"; }
+
+    void process(Pid pid, Pid pgrp, const std::string& cgroup, char state = 'S') {
+        char stat[512];
+        std::snprintf(stat, sizeof stat,
+                      "%d (odd) name) %c 1 %d %d 0 -1 4194304 0 0 0 0 7 3 0 0 20 0 1 0 250 0 0 0 0 0 0 0 0 0 0 0 0 0 "
+                      "0 0 0 17 1 0 0 0 0 0\n",
+                      pid, state, pgrp, pgrp);
+        dir.write("proc/" + std::to_string(pid) + "/stat", stat);
+        dir.write("proc/" + std::to_string(pid) + "/cgroup", cgroup);
+        dir.write("proc/" + std::to_string(pid) + "/status", "Name:\tx\nUid:\t1000\t1000\t1000\t1000\n");
+    }
+    void cgroupProcs(const std::string& path, const std::string& pids) { dir.write("sys/fs/cgroup" + path + "/cgroup.procs", pids); }
+
+    LinuxPlatform platform(std::vector<std::string> appDirs = {}) {
+        LinuxPlatform::Options o;
+        o.procRoot = proc();
+        o.sysRoot = sys();
+        o.appDirs = appDirs.empty() ? std::vector<std::string>{dir.path() + "/nothing"} : appDirs;
+        o.locales = std::vector<std::string>{};
+        o.desktop = false;
+        return LinuxPlatform(o);
+    }
+};
+
+const std::string kSlice = "/user.slice/user-1000.slice/user@1000.service/app.slice/";
+
+}  // namespace
+
+TEST(LinuxProc, ParsesStatWithAwkwardCommandNames) {
+    auto st = parseStat("42 (a (b) c) R 1 40 40 0 -1 0 0 0 0 0 150 50 0 0 20 5 1 0 999 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 3 0 5\n");
+    ASSERT_TRUE(st.has_value());
+    EXPECT_EQ(st->state, 'R');
+    EXPECT_EQ(st->pgrp, 40);
+    EXPECT_EQ(st->utime, 150u);
+    EXPECT_EQ(st->stime, 50u);
+    EXPECT_EQ(st->nice, 5);
+    EXPECT_EQ(st->starttime, 999u);
+    EXPECT_EQ(st->processor, 3);
+    EXPECT_EQ(st->policy, 5u);
+    EXPECT_FALSE(parseStat("42 no-parenthesis R 1").has_value());
+}
+
+TEST(LinuxProc, CoreTicksAndCpuLists) {
+    auto ticks = parseCoreTicks("cpu  9 9 9 9 9 9 9 9 0 0\ncpu0 10 1 20 300 4 5 6 7 0 0\ncpu1 1 2 3 4 5 6 7 8 0 0\nintr 5\n");
+    ASSERT_EQ(ticks.size(), 2u);
+    EXPECT_EQ(ticks[0], (CoreTicks{10, 20 + 5 + 6 + 7, 300 + 4, 1}));
+    EXPECT_EQ(parseCpuList("0-3,8,10-11\n"), (std::vector<int>{0, 1, 2, 3, 8, 10, 11}));
+    EXPECT_EQ(priorityFor(0, 0), 31);
+    EXPECT_EQ(priorityFor(0, -5), 36);
+    EXPECT_EQ(priorityFor(0, 9), 22);
+    EXPECT_LT(priorityFor(0, 10), 11);
+    EXPECT_LT(priorityFor(3 /* SCHED_BATCH */, 0), 11);
+    EXPECT_LT(priorityFor(5 /* SCHED_IDLE */, 0), 11);
+}
+
+TEST(LinuxProc, ApplicationIdsOfUnitNames) {
+    struct Case {
+        const char* unit;
+        const char* id;  // nullptr: not an app unit
+    };
+    const Case cases[] = {
+        {"app-gnome-firefox-4521.scope", "firefox"},
+        {"app-firefox-4521.scope", "firefox"},
+        {"app-gnome-org.gnome.Nautilus@1a2b3c.service", "org.gnome.Nautilus"},
+        {"app-org.gnome.Evolution.service", "org.gnome.Evolution"},
+        {"app-flatpak-org.mozilla.firefox-12345.scope", "org.mozilla.firefox"},
+        {"app-gnome-firefox\\x2desr-77.scope", "firefox-esr"},
+        {"vte-spawn-0b3c2e5a.scope", nullptr},
+        {"app.slice", nullptr},
+        {"app-org.gnome.Terminal.slice", nullptr},
+        {"session-2.scope", nullptr},
+    };
+    for (const auto& c : cases) {
+        auto id = applicationIdOfUnit(c.unit);
+        if (c.id) {
+            ASSERT_TRUE(id.has_value()) << c.unit;
+            EXPECT_EQ(*id, c.id) << c.unit;
+        } else {
+            EXPECT_FALSE(id.has_value()) << c.unit;
+        }
+    }
+}
+
+TEST(LinuxProc, ResponsibleProcessRules) {
+    FakeSystem fs;
+    // An app scope: 300 leads, 301 and 350 are its helpers.
+    const std::string scope = kSlice + "app-gnome-firefox-4521.scope";
+    for (Pid p : {300, 301, 350}) fs.process(p, p, "0::" + scope + "\n");
+    fs.cgroupProcs(scope, "350\n301\n300\n");
+    fs.cgroupProcs(scope + "/child", "");  // sub-cgroups are walked too
+    // An app service with @random: the lowest live pid leads; 400 is listed but gone.
+    const std::string service = kSlice + "app-gnome-org.gnome.Nautilus@1a2b.service";
+    for (Pid p : {410, 420}) fs.process(p, p, "0::" + service + "\n");
+    fs.cgroupProcs(service, "400\n420\n410\n");
+    // A Flatpak scope.
+    const std::string flatpak = kSlice + "app-flatpak-org.gimp.GIMP-99.scope";
+    for (Pid p : {500, 501}) fs.process(p, p, "0::" + flatpak + "\n");
+    fs.cgroupProcs(flatpak, "500\n501\n");
+    // A terminal tab scope is no app: its job 610 leads process group 610.
+    const std::string vte = kSlice + "app-org.gnome.Terminal.slice/vte-spawn-abc.scope";
+    fs.process(600, 600, "0::" + vte + "\n");
+    fs.process(610, 610, "0::" + vte + "\n");
+    fs.process(611, 610, "0::" + vte + "\n");
+    // A hybrid hierarchy: the app unit is on the name=systemd line.
+    const std::string hybrid = kSlice + "app-gnome-org.gnome.Console-7.scope";
+    fs.process(700, 700, "4:memory:/\n1:name=systemd:" + hybrid + "\n0::/\n");
+    fs.process(701, 700, "4:memory:/\n1:name=systemd:" + hybrid + "\n0::/\n");
+    fs.dir.write("sys/fs/cgroup/systemd" + hybrid + "/cgroup.procs", "701\n700\n");
+    // A process whose group leader is gone owns itself.
+    fs.process(800, 790, "0::/user.slice\n");
+
+    auto p = fs.platform();
+    struct Case {
+        Pid pid;
+        Pid owner;
+    };
+    const Case cases[] = {{300, 300}, {301, 300}, {350, 300}, {410, 410}, {420, 410}, {500, 500}, {501, 500},
+                          {600, 600}, {610, 610}, {611, 610}, {700, 700}, {701, 700}, {800, 800}, {999, 0}};
+    for (const auto& c : cases) EXPECT_EQ(p.responsiblePid(c.pid), c.owner) << "pid " << c.pid;
+}
+
+TEST(LinuxProc, AppUnitLeadersAreApplicationsWithTheirDesktopEntries) {
+    FakeSystem fs;
+    const std::string scope = kSlice + "app-gnome-firefox-4521.scope";
+    fs.process(300, 300, "0::" + scope + "\n");
+    fs.process(301, 300, "0::" + scope + "\n");
+    fs.cgroupProcs(scope, "300\n301\n");
+    const std::string hidden = kSlice + "app-gnome-org.example.Agent-5.scope";
+    fs.process(310, 310, "0::" + hidden + "\n");
+    fs.cgroupProcs(hidden, "310\n");
+    const std::string unknown = kSlice + "app-gnome-no.such.App-6.scope";
+    fs.process(320, 320, "0::" + unknown + "\n");
+    fs.cgroupProcs(unknown, "320\n");
+
+    // Two data folders: the first one's entry wins.
+    std::string home = fs.dir.write("home/applications/firefox.desktop",
+                                    "[Desktop Entry]\nName=Firefox Home\n");
+    fs.dir.write("usr/applications/firefox.desktop", "[Desktop Entry]\nName=Firefox\n");
+    fs.dir.write("usr/applications/org.example.Agent.desktop",
+                 "[Desktop Entry]\nName=Agent\nNoDisplay=true\n[Desktop Action x]\nName=Other\n");
+    auto p = fs.platform({fs.dir.path() + "/home/applications", fs.dir.path() + "/usr/applications"});
+
+    auto app = p.lookupApp(300);
+    ASSERT_TRUE(app.has_value());
+    EXPECT_EQ(app->bundlePath, home);
+    EXPECT_EQ(app->name, "Firefox Home");
+    EXPECT_EQ(app->bundleID, "firefox");
+    EXPECT_EQ(app->policy, ActivationPolicy::regular);
+    EXPECT_FALSE(p.lookupApp(301).has_value());  // a helper, not the leader
+
+    auto agent = p.lookupApp(310);
+    ASSERT_TRUE(agent.has_value());
+    EXPECT_EQ(agent->policy, ActivationPolicy::accessory);
+    EXPECT_EQ(agent->name, "Agent");
+
+    auto none = p.lookupApp(320);
+    ASSERT_TRUE(none.has_value());
+    EXPECT_FALSE(none->bundlePath.has_value());
+}
+
+TEST(DesktopEntries, LocalisedNamesAndSearchOrder) {
+    const std::string text =
+        "# comment\n[Desktop Entry]\nName=Files\nName[de]=Dateien\nName[de_AT]=Dateien (AT)\nIcon=folder\n"
+        "NoDisplay=false\n[Desktop Action new]\nName[de]=Neues Fenster\n";
+    EXPECT_EQ(parseDesktopEntry(text, {}).name, "Files");
+    EXPECT_EQ(parseDesktopEntry(text, {"de_DE", "de"}).name, "Dateien");
+    EXPECT_EQ(parseDesktopEntry(text, {"de_AT", "de"}).name, "Dateien (AT)");
+    EXPECT_EQ(parseDesktopEntry(text, {"fr_FR", "fr"}).name, "Files");
+    EXPECT_EQ(parseDesktopEntry(text, {}).icon, "folder");
+    EXPECT_FALSE(parseDesktopEntry(text, {}).noDisplay);
+
+    TempDir dir;
+    dir.write("a/applications/x.desktop", "[Desktop Entry]\nName=X from A\n");
+    dir.write("b/applications/x.desktop", "[Desktop Entry]\nName=X from B\n");
+    dir.write("b/applications/y.desktop", "[Desktop Entry]\nName=Y\n");
+    setenv("XDG_DATA_HOME", (dir.path() + "/none").c_str(), 1);
+    setenv("XDG_DATA_DIRS", (dir.path() + "/a:relative/ignored:" + dir.path() + "/b").c_str(), 1);
+    auto dirs = applicationDirsFromEnvironment();
+    EXPECT_EQ(dirs.size(), 3u);
+    EXPECT_EQ(findDesktopEntry("x", dirs, {})->name, "X from A");
+    EXPECT_EQ(findDesktopEntry("y", dirs, {})->name, "Y");
+    EXPECT_FALSE(findDesktopEntry("z", dirs, {}).has_value());
+    EXPECT_FALSE(findDesktopEntry("../b/applications/y", dirs, {}).has_value());
+    setenv("LANG", "de_AT.UTF-8", 1);
+    unsetenv("LC_ALL");
+    unsetenv("LC_MESSAGES");
+    EXPECT_EQ(localesFromEnvironment(), (std::vector<std::string>{"de_AT", "de"}));
+    unsetenv("XDG_DATA_HOME");
+    unsetenv("XDG_DATA_DIRS");
+}
+
+TEST(SystemInfoFromSys, MachinesOfEveryKind) {
+    struct Machine {
+        const char* name;
+        std::vector<std::pair<std::string, std::string>> files;
+        int logical, performance, efficiency;
+        std::string kinds;  // one letter per core
+    };
+    const std::vector<Machine> machines = {
+        {"intel hybrid",
+         {{"devices/system/cpu/online", "0-5\n"}, {"devices/cpu_core/cpus", "0-3\n"}, {"devices/cpu_atom/cpus", "4-5\n"}},
+         6, 4, 2, "PPPPEE"},
+        {"arm by capacity",
+         {{"devices/system/cpu/online", "0-3\n"},
+          {"devices/system/cpu/cpu0/cpu_capacity", "446\n"},
+          {"devices/system/cpu/cpu1/cpu_capacity", "446\n"},
+          {"devices/system/cpu/cpu2/cpu_capacity", "1024\n"},
+          {"devices/system/cpu/cpu3/cpu_capacity", "1024\n"}},
+         4, 2, 2, "EEPP"},
+        {"one kind", {{"devices/system/cpu/online", "0-3\n"}}, 4, 4, 0, "PPPP"},
+        {"one kind with equal capacities",
+         {{"devices/system/cpu/online", "0-1\n"},
+          {"devices/system/cpu/cpu0/cpu_capacity", "1024\n"},
+          {"devices/system/cpu/cpu1/cpu_capacity", "1024\n"}},
+         2, 2, 0, "PP"},
+        // cpu2 is missing from the hybrid lists: the kinds have a gap and the
+        // numbering rule (efficiency cores first) takes over.
+        {"gap in the numbering",
+         {{"devices/system/cpu/online", "0-3\n"}, {"devices/cpu_core/cpus", "0-1\n"}, {"devices/cpu_atom/cpus", "3\n"}},
+         4, 2, 1, "EPPP"},
+    };
+    for (const auto& m : machines) {
+        TempDir dir;
+        dir.write("proc/cpuinfo", "processor\t: 0\nmodel name\t: Test CPU 9000\n");
+        for (const auto& [path, content] : m.files) dir.write("sys/" + path, content);
+        LinuxPlatform::Options o;
+        o.procRoot = dir.path() + "/proc";
+        o.sysRoot = dir.path() + "/sys";
+        o.desktop = false;
+        LinuxPlatform p(o);
+        SystemInfo info = SystemInfo::from(p.machineFacts());
+        EXPECT_EQ(info.chipName, "Test CPU 9000") << m.name;
+        EXPECT_EQ(info.logicalCores, m.logical) << m.name;
+        EXPECT_EQ(info.performanceCores, m.performance) << m.name;
+        EXPECT_EQ(info.efficiencyCores, m.efficiency) << m.name;
+        std::string kinds;
+        for (auto k : info.coreKinds) kinds += k == CoreKind::efficiency ? 'E' : 'P';
+        EXPECT_EQ(kinds, m.kinds) << m.name;
+    }
+}
+
+TEST(SystemInfoFromSys, FallbacksAndOutOfRangeKinds) {
+    MachineFacts none;
+    SystemInfo info = SystemInfo::from(none);
+    EXPECT_EQ(info.chipName, "Unknown CPU");
+    EXPECT_EQ(info.logicalCores, 1);
+    EXPECT_EQ(info.kind(-1), CoreKind::performance);
+    EXPECT_EQ(info.kind(1), CoreKind::performance);
+
+    // Kinds whose efficiency count disagrees with the reported count are ignored.
+    MachineFacts f;
+    f.logicalCores = 4;
+    f.efficiencyCores = 1;
+    f.coreIsEfficiency = std::vector<std::pair<int, bool>>{{0, false}, {1, false}, {2, true}, {3, true}};
+    info = SystemInfo::from(f);
+    ASSERT_EQ(info.coreKinds.size(), 4u);
+    EXPECT_EQ(info.kind(0), CoreKind::efficiency);
+    EXPECT_EQ(info.kind(3), CoreKind::performance);
+    EXPECT_EQ(info.kind(4), CoreKind::performance);
+    EXPECT_EQ(info.performanceCores, 3);
+
+    // A device-tree model names the processor when cpuinfo has none.
+    TempDir dir;
+    dir.write("proc/cpuinfo", "processor\t: 0\n");
+    dir.write("sys/firmware/devicetree/base/model", std::string("Raspberry Pi 5", 14) + std::string(1, '\0'));
+    LinuxPlatform::Options o;
+    o.procRoot = dir.path() + "/proc";
+    o.sysRoot = dir.path() + "/sys";
+    o.desktop = false;
+    LinuxPlatform p(o);
+    EXPECT_EQ(SystemInfo::from(p.machineFacts()).chipName, "Raspberry Pi 5");
+}

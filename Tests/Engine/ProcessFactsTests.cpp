@@ -1,0 +1,135 @@
+// Process facts read from the real /proc of this machine.
+#include "Children.h"
+#include "Platform/LinuxPlatform.h"
+#include "ProcessUtil.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <fstream>
+
+using namespace trevlin;
+using namespace trevlin::test;
+
+TEST(ProcessFacts, OwnProcessIsListedAndDescribed) {
+    auto pids = allPids();
+    EXPECT_TRUE(std::is_sorted(pids.begin(), pids.end()));
+    EXPECT_NE(std::find(pids.begin(), pids.end(), myPid()), pids.end());
+    EXPECT_EQ(exePath(myPid()), std::string(realpath("/proc/self/exe", nullptr)));
+    auto start = processStartTime(myPid());
+    ASSERT_TRUE(start.has_value());
+    double ageSeconds = platform().wallClock() - static_cast<double>(*start) / 1e6;
+    EXPECT_GT(ageSeconds, -2.0);  // btime has a one-second resolution
+    EXPECT_LT(ageSeconds, 600.0);
+    auto s = readSample(myPid());
+    ASSERT_TRUE(s.has_value());
+    EXPECT_EQ(s->start, *start);
+    EXPECT_EQ(s->priority, 31);
+}
+
+TEST(ProcessFacts, ExitedProcessGivesNeutralValues) {
+    Children kids;
+    pid_t pid = kids.spawn({"/bin/true"});
+    kids.reap(pid);
+    // The pid was listed a moment ago and is gone now.
+    EXPECT_EQ(exePath(pid), "");
+    EXPECT_EQ(commandLine(pid), "");
+    EXPECT_FALSE(processStartTime(pid).has_value());
+    EXPECT_FALSE(readSample(pid).has_value());
+    EXPECT_EQ(owner(pid), pid);
+    EXPECT_FALSE(platform().usage(pid).has_value());
+}
+
+TEST(ProcessFacts, ZombieHasNoStartTime) {
+    Children kids;
+    pid_t pid = kids.spawn({"/bin/true"});
+    // Wait until it has exited but leave it unreaped.
+    for (int i = 0; i < 200 && processState(pid) != 'Z'; ++i) sleepFor(0.01);
+    ASSERT_EQ(processState(pid), 'Z');
+    EXPECT_FALSE(processStartTime(pid).has_value());
+    EXPECT_FALSE(readSample(pid).has_value());
+    auto id = platform().identity(pid);
+    ASSERT_TRUE(id.has_value());
+    EXPECT_TRUE(id->zombie);
+}
+
+TEST(ProcessFacts, CommandLineFlattensNulsAndReplacesInvalidUtf8) {
+    Children kids;
+    // Arguments are separated by NULs in the argument area; one holds bytes
+    // that are not UTF-8.
+    pid_t pid = kids.spawn({"/bin/sh", "-c", "sleep 30; true", "x", std::string("\xff\xfe-bad"), "--type=renderer"},
+                           /*newSession=*/true);
+    std::string cmd;
+    for (int i = 0; i < 200; ++i) {
+        cmd = commandLine(pid);
+        if (cmd.find("--type") != std::string::npos) break;
+        sleepFor(0.01);
+    }
+    const std::string exe = exePath(pid);
+    ASSERT_FALSE(exe.empty());
+    EXPECT_EQ(cmd, exe + " /bin/sh -c sleep 30; true x \xEF\xBF\xBD\xEF\xBF\xBD-bad --type=renderer ");
+    EXPECT_NE(cmd.find(" --type="), std::string::npos);
+}
+
+TEST(ProcessFacts, SleepWithNoTimeNeverAsks) {
+    int asked = 0;
+    auto predicate = [&] {
+        ++asked;
+        return false;
+    };
+    double before = now();
+    sleepSeconds(0, predicate);
+    sleepSeconds(-1, predicate);
+    EXPECT_EQ(asked, 0);
+    EXPECT_LT(now() - before, 0.05);
+}
+
+TEST(ProcessFacts, SleepReachesItsDeadlineOrStopsEarly) {
+    double before = now();
+    sleepSeconds(0.05, [] { return false; });
+    double slept = now() - before;
+    EXPECT_GE(slept, 0.05);
+    EXPECT_LT(slept, 0.5);
+
+    std::atomic<bool> quit{false};
+    std::thread stopper([&] {
+        sleepFor(0.05);
+        quit = true;
+        platform().notifyWaiters();
+    });
+    before = now();
+    sleepSeconds(10, [&] { return quit.load(); });
+    EXPECT_LT(now() - before, 5.0);
+    stopper.join();
+}
+
+TEST(ProcessFacts, JobChildrenAreOwnedByTheirGroupLeader) {
+    Children kids;
+    pid_t leader = kids.spawn({"/bin/bash", "-c", "sleep 30 & sleep 30 & wait"}, /*newSession=*/true);
+    std::vector<pid_t> members;
+    for (int i = 0; i < 300 && members.size() < 3; ++i) {
+        sleepFor(0.01);
+        members = processGroupMembers(leader);
+    }
+    ASSERT_EQ(members.size(), 3u);
+    for (pid_t m : members) {
+        EXPECT_EQ(owner(m), leader) << m;
+    }
+    EXPECT_EQ(lastPathComponent(exePath(leader)), "bash");
+}
+
+TEST(ProcessFacts, PriorityFollowsNiceAndPolicy) {
+    Children kids;
+    pid_t nice5 = kids.spawn({"/usr/bin/nice", "-n", "5", "/bin/sleep", "30"});
+    pid_t nice15 = kids.spawn({"/usr/bin/nice", "-n", "15", "/bin/sleep", "30"});
+    sleepFor(0.1);
+    auto a = readSample(nice5);
+    auto b = readSample(nice15);
+    ASSERT_TRUE(a && b);
+    EXPECT_EQ(a->priority, 26);
+    EXPECT_LT(b->priority, 11);
+}
