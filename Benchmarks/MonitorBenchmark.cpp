@@ -137,6 +137,11 @@ struct Runs {
     std::vector<double> wall, cpu;
 };
 
+void append(Runs& to, const Runs& from) {
+    to.wall.insert(to.wall.end(), from.wall.begin(), from.wall.end());
+    to.cpu.insert(to.cpu.end(), from.cpu.begin(), from.cpu.end());
+}
+
 /// Times `f` on this thread: wall clock and the thread's CPU time.
 template <class F>
 Runs timeRuns(int runs, F f) {
@@ -174,8 +179,11 @@ int main(int argc, char** argv) {
     const ThreadClock monitorThread("trevlin.monitor");
 
     // Full ticks once a second, as the timer would run them. Wall time is
-    // taken around the tick, CPU time from the monitor's own thread.
-    Runs early, steady;
+    // taken around the tick, CPU time from the monitor's own thread. After
+    // the settling time, each tick is followed half a second later by the
+    // bare reads and (every fifth second) ps, so all of them see the same
+    // load on the machine.
+    Runs early, steady, bareRead, bareListRead, ps;
     const int total = settle + measured;
     for (int i = 0; i < total; ++i) {
         auto next = Clock::now() + std::chrono::seconds(1);
@@ -185,20 +193,27 @@ int main(int argc, char** argv) {
         Runs& into = i < settle ? early : steady;
         into.cpu.push_back(monitorThread.read() - c0);
         into.wall.push_back(seconds(t0, Clock::now()));
+        if (i >= settle) {
+            // Half a second later, so the reads find /proc as the tick did
+            // and not warmed up by it.
+            std::this_thread::sleep_until(next - std::chrono::milliseconds(500));
+            const auto pids = listProc();
+            append(bareRead, timeRuns(1, [&] { readStats(pids); }));
+            append(bareListRead, timeRuns(1, [&] { readStats(listProc()); }));
+            if ((i - settle) % 5 == 0)
+                append(ps, timeRuns(1, [] {
+                           FILE* f = ::popen("/bin/ps -e -o pid=,time=", "r");
+                           char buf[65536];
+                           while (std::fread(buf, 1, sizeof buf, f) > 0) {
+                           }
+                           ::pclose(f);
+                       }));
+        }
         std::this_thread::sleep_until(next);
     }
     const auto snap = monitor.latest();
-
     const auto pids = listProc();
-    auto bareRead = timeRuns(20, [&] { readStats(pids); });
-    auto bareListRead = timeRuns(20, [&] { readStats(listProc()); });
-    auto ps = timeRuns(5, [] {
-        FILE* f = ::popen("/bin/ps -e -o pid=,time=", "r");
-        char buf[65536];
-        while (std::fread(buf, 1, sizeof buf, f) > 0) {
-        }
-        ::pclose(f);
-    });
+
     monitor.setLightweight(true);
     Runs light;
     for (int i = 0; i < 200; ++i) {

@@ -102,12 +102,13 @@ std::unordered_map<std::string, Acc> Monitor::perProcessPass() {
         hidden = hiddenAppPaths_;
         extra = extraAppPaths_;
     }
-    grouping_.rebuildAppTable(RunningApps::all(0.5), hidden, extra);
+    const std::vector<Pid> pids = plat.allPids();
+    grouping_.rebuildAppTable(RunningApps::all(0.5, pids), hidden, extra);
 
     const double spt = plat.secondsPerTick();
     std::unordered_map<std::string, Acc> accs;
     alive_.clear();
-    for (Pid pid : plat.allPids()) {
+    for (Pid pid : pids) {
         if (auto d = denied_.find(pid); d != denied_.end() && t < d->second) continue;
         auto u = plat.usage(pid);
         if (!u) {

@@ -46,7 +46,8 @@ public:
     /// A program no longer running is forgotten below this many cores.
     static constexpr double emaDropBelow = 0.002;
 
-    /// Rebuilds the app table from the running applications.
+    /// Rebuilds the app table from the running applications; called at the
+    /// start of every pass.
     void rebuildAppTable(const std::vector<RunningAppInfo>& running, const std::set<std::string>& hidden,
                          const std::set<std::string>& extra);
     const AppTable& appTable() const { return table_; }
@@ -82,7 +83,12 @@ public:
     const std::unordered_map<Pid, LauncherVerdict>& launcherCache() const { return launcherCache_; }
 
 private:
+    /// Executable path of a responsible process, read once per pass: many
+    /// processes share one responsible process.
+    const std::string& responsibleExe(Pid pid);
+
     AppTable table_;
+    std::unordered_map<Pid, std::string> responsibleExe_;
     std::map<std::string, CliRec> cli_;
     std::unordered_map<Pid, LauncherVerdict> launcherCache_;
 };
