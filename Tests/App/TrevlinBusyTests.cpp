@@ -1,5 +1,6 @@
 // The Trevlin program itself, from the outside: a real binary in a home
-// folder of its own, a real busy job in a session of its own, CPU use read
+// folder of its own, a real busy job in a session and command-line group of
+// its own, CPU use read
 // from /proc and real signals. Every job is continued and killed at the end
 // whatever happened, so no process is ever left stopped.
 #include "Children.h"
@@ -133,12 +134,27 @@ private:
     Clock::time_point started_;
 };
 
-/// Two busy loops under one bash in a session of their own (the command-line
-/// group "cli:bash"). They stop spinning, and only sleep, once `marker` exists.
-pid_t startBusyJob(Children& children, const std::string& marker) {
+/// A copy of bash under a name of this test's own, so that the job forms a
+/// command-line group ("cli:" + that name) that no other bash job on the
+/// machine belongs to: a rule for it holds back nothing else.
+struct JobShell {
+    explicit JobShell(const TempDir& home) {
+        name = "trevlin-job-" + std::to_string(::getpid());
+        path = home.path() + "/" + name;
+        fs::copy_file("/bin/bash", path);
+        fs::permissions(path, fs::perms::owner_all);
+    }
+    std::string key() const { return "cli:" + name; }
+    std::string name;
+    std::string path;
+};
+
+/// Two busy loops under one shell in a session of their own. They stop
+/// spinning, and only sleep, once `marker` exists.
+pid_t startBusyJob(Children& children, const JobShell& shell, const std::string& marker) {
     std::string spin = "while [ ! -e '" + marker + "' ]; do :; done; while :; do sleep 0.2; done";
     std::string script = "spin() { " + spin + "; }; spin & spin & wait";
-    pid_t job = children.spawn({"bash", "-c", script}, true);
+    pid_t job = children.spawn({shell.path, "-c", script}, true);
     // Both loops running.
     auto start = Clock::now();
     while (processGroupMembers(job).size() < 3 && secondsSince(start) < 5) sleepFor(0.02);
@@ -176,10 +192,13 @@ bool neverStopped(pid_t pgid, double seconds) {
     return true;
 }
 
-// Half a core: well below what the two loops get even on a busy machine,
-// where they may be left with little more than one core between them.
-const char* const kStrictRule =
-    R"({"masterEnabled": true, "rules": {"cli:bash": {"mode": "custom", "maxCores": 0.5, "method": "strict"}}})";
+/// Settings with the main switch on and a strict rule of half a core for
+/// the job: well below what the two loops get even on a busy machine, where
+/// they may be left with little more than one core between them.
+std::string strictRule(const JobShell& shell) {
+    return R"({"masterEnabled": true, "rules": {")" + shell.key() +
+           R"(": {"mode": "custom", "maxCores": 0.5, "method": "strict"}}})";
+}
 
 nlohmann::json settingsIn(const TempDir& home) {
     return nlohmann::json::parse(readFile(home.path() + "/data/Trevlin/settings.json"));
@@ -190,13 +209,14 @@ nlohmann::json settingsIn(const TempDir& home) {
 TEST(TrevlinProgram, HoldsACommandLineGroupToItsCapAndLetsGoOnEachSignal) {
     const std::pair<int, const char*> signals[] = {{SIGTERM, "SIGTERM"}, {SIGINT, "SIGINT"}, {SIGHUP, "SIGHUP"}};
     TempDir home;
+    JobShell shell(home);
     Children children;
-    pid_t job = startBusyJob(children, home.path() + "/calm");
+    pid_t job = startBusyJob(children, shell, home.path() + "/calm");
     bool measured = false;
     for (const auto& [sig, name] : signals) {
         SCOPED_TRACE(name);
         // Only some of the keys: the file written at the end must be complete.
-        home.write("data/Trevlin/settings.json", kStrictRule);
+        home.write("data/Trevlin/settings.json", strictRule(shell));
         Trevlin app(home, std::string("stderr-") + name);
         sleepFor(2.0);
         if (!measured) {
@@ -218,16 +238,17 @@ TEST(TrevlinProgram, HoldsACommandLineGroupToItsCapAndLetsGoOnEachSignal) {
         auto json = settingsIn(home);
         EXPECT_EQ(json.size(), 16u);
         EXPECT_EQ(json["version"], 2);
-        EXPECT_EQ(json["rules"]["cli:bash"]["maxCores"], 0.5);
+        EXPECT_EQ(json["rules"][shell.key()]["maxCores"], 0.5);
         EXPECT_FALSE(fs::exists(home.path() + "/data/Trevlin/journal-" + std::to_string(app.pid()) + ".json"));
     }
 }
 
 TEST(TrevlinProgram, NextStartContinuesWhatAKilledRunLeftStopped) {
     TempDir home;
+    JobShell shell(home);
     Children children;
-    pid_t job = startBusyJob(children, home.path() + "/calm");
-    home.write("data/Trevlin/settings.json", kStrictRule);
+    pid_t job = startBusyJob(children, shell, home.path() + "/calm");
+    home.write("data/Trevlin/settings.json", strictRule(shell));
     pid_t killedPid = 0;
     std::vector<pid_t> leftStopped;
     {
@@ -306,19 +327,21 @@ TEST(TrevlinProgram, CorruptSettingsAreMovedAsideAndDefaultsWritten) {
 
 TEST(TrevlinProgram, AutomaticModeLimitsARememberedGroupAndReleasesItWhenItCalmsDown) {
     TempDir home;
+    JobShell shell(home);
     Children children;
     const std::string marker = home.path() + "/calm";
-    pid_t job = startBusyJob(children, marker);
+    pid_t job = startBusyJob(children, shell, marker);
     home.write("data/Trevlin/settings.json", R"({
         "masterEnabled": true, "autoEnabled": true, "autoIncludeCommandLine": true,
         "autoTriggerCores": 0.5, "autoTriggerSeconds": 3, "autoLimitCores": 0.25,
-        "autoDecisions": {"cli:bash": {"name": "bash", "decision": "always"}}})");
+        "autoDecisions": {")" + shell.key() + R"(": {"name": "job", "decision": "always"}}})");
     Trevlin app(home, "stderr");
 
-    // Busy for the trigger time: limited, without a question.
-    ASSERT_TRUE(app.waitForLog("Trevlin auto: limiting bash to 0.25\n", 15)) << app.log();
+    // Busy for the trigger time: limited, without a question. (Other busy
+    // jobs on the machine may be asked about; this one never is.)
+    ASSERT_TRUE(app.waitForLog("Trevlin auto: limiting " + shell.name + " to 0.25\n", 15)) << app.log();
     EXPECT_GE(app.age(), 3.0);
-    EXPECT_EQ(app.log().find("asking about"), std::string::npos);
+    EXPECT_EQ(app.log().find("asking about " + shell.name), std::string::npos);
     sleepFor(1.0);
     double held = measureCores(job, 2.5);
     std::printf("auto held: %.3f cores\n", held);
@@ -326,7 +349,7 @@ TEST(TrevlinProgram, AutomaticModeLimitsARememberedGroupAndReleasesItWhenItCalms
 
     // Calm: released once the limiter has had nothing to hold for a while.
     std::ofstream(marker) << "calm";
-    ASSERT_TRUE(app.waitForLog("Trevlin auto: releasing cli:bash\n", 45)) << app.log();
+    ASSERT_TRUE(app.waitForLog("Trevlin auto: releasing " + shell.key() + "\n", 45)) << app.log();
     EXPECT_TRUE(neverStopped(job, 0.3));
 
     app.signal(SIGTERM);
