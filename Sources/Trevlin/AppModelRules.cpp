@@ -140,7 +140,7 @@ void AppModel::runPolicy(const MonitorSnapshot& sample) {
             std::erase_if(pendingQuestions_, [&](const AutoQuestion& p) { return p.path == q.path; });
             pendingQuestions_.push_back(q);
             if (notificationStatus_ == "allowed" && notifier_)
-                notifier_->post(q.path, q.name, q.cores, q.overSeconds, settings_.autoTriggerCores);
+                notifier_->post(q, settings_.autoTriggerCores);
             break;
         }
         }

@@ -71,13 +71,13 @@ void Notifier::registerCategory(double limitCores, bool pause) {
     pause_ = pause;
 }
 
-void Notifier::post(const std::string& path, const std::string& name, double cores, double overSeconds,
-                    double triggerCores) {
+void Notifier::post(const AutoQuestion& question, double triggerCores) {
     if (!available()) return;
+    const std::string& path = question.path;
     Entry& entry = entries_[path];
-    entry.name = name;
+    entry.name = question.name;
     entry.withdrawn = false;
-    Post p{name, cores, overSeconds, triggerCores};
+    Post p{question.name, question.cores, question.overSeconds, triggerCores};
     if (entry.inFlight) {
         // The reply to the earlier Notify carries the id to replace; send then.
         entry.queued = p;

@@ -12,6 +12,7 @@
 #pragma once
 
 #include "AutoAnswer.h"
+#include "AutoPolicy.h"
 
 #include <QDBusConnection>
 #include <QObject>
@@ -42,9 +43,9 @@ public:
     /// Sets the answer buttons for the questions posted from now on.
     void registerCategory(double limitCores, bool pause);
 
-    /// Posts the question about `path`, replacing the app's earlier one.
-    void post(const std::string& path, const std::string& name, double cores, double overSeconds,
-              double triggerCores);
+    /// Posts the question, replacing the app's earlier one; `triggerCores`
+    /// is the threshold its text names.
+    void post(const AutoQuestion& question, double triggerCores);
     /// Removes the app's notification, if one is shown.
     void withdraw(const std::string& path);
 

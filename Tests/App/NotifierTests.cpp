@@ -192,7 +192,7 @@ TEST_F(NotifierTest, UnavailableWithoutServer) {
     ASSERT_TRUE(n.available());
     EXPECT_EQ(statusOf(n), "unavailable");
     // Posting into the void neither blocks nor fails loudly.
-    n.post("/usr/share/applications/example.desktop", "Example", 3, 12, 2);
+    n.post({"/usr/share/applications/example.desktop", "Example", 3, 12}, 2);
     n.withdraw("/usr/share/applications/example.desktop");
     spinFor(0.2);
 }
@@ -205,7 +205,7 @@ TEST_F(NotifierTest, OneNotificationPerAppReplacedByTheNext) {
     const std::string a = "/usr/share/applications/example.desktop";
     const std::string b = "cli:node";
     n.registerCategory(1.0, false);
-    n.post(a, "Example", 2.46, 12.4, 2.0);
+    n.post({a, "Example", 2.46, 12.4}, 2.0);
     ASSERT_TRUE(spinUntil([&] { return server_->notifies().size() == 1; }));
     auto first = server_->notifies()[0];
     EXPECT_EQ(first.replacesId, 0u);
@@ -216,7 +216,7 @@ TEST_F(NotifierTest, OneNotificationPerAppReplacedByTheNext) {
 
     // A second question replaces the first; the new limit shows in the button.
     n.registerCategory(1.5, false);
-    n.post(a, "Example", 3.0, 20, 2.0);
+    n.post({a, "Example", 3.0, 20}, 2.0);
     ASSERT_TRUE(spinUntil([&] { return server_->notifies().size() == 2; }));
     auto second = server_->notifies()[1];
     EXPECT_EQ(second.replacesId, first.returnedId);
@@ -224,9 +224,9 @@ TEST_F(NotifierTest, OneNotificationPerAppReplacedByTheNext) {
 
     // Posts without waiting for the server in between still replace, and the
     // newest question is the one left on screen.
-    n.post(a, "Example", 3.1, 21, 2.0);
-    n.post(a, "Example", 3.2, 22, 2.0);
-    n.post(a, "Example", 3.3, 23, 2.0);
+    n.post({a, "Example", 3.1, 21}, 2.0);
+    n.post({a, "Example", 3.2, 22}, 2.0);
+    n.post({a, "Example", 3.3, 23}, 2.0);
     ASSERT_TRUE(spinUntil([&] { return server_->notifies().back().summary == "Example is using 3.3 cores"; }));
     spinFor(0.2);
     const auto calls = server_->notifies();
@@ -235,7 +235,7 @@ TEST_F(NotifierTest, OneNotificationPerAppReplacedByTheNext) {
 
     // Another app gets a notification of its own; pause mode renames the buttons.
     n.registerCategory(1.0, true);
-    n.post(b, "node", 2.5, 10, 2.0);
+    n.post({b, "node", 2.5, 10}, 2.0);
     ASSERT_TRUE(spinUntil([&] { return server_->notifies().size() == calls.size() + 1; }));
     auto other = server_->notifies().back();
     EXPECT_EQ(other.replacesId, 0u);
@@ -259,7 +259,7 @@ TEST_F(NotifierTest, ButtonsBecomeAnswersAndOtherActionsAreIgnored) {
         answers.push_back({path, name, answer});
     };
     const std::string a = "/usr/share/applications/example.desktop";
-    n.post(a, "Example", 2.5, 11, 2.0);
+    n.post({a, "Example", 2.5, 11}, 2.0);
     ASSERT_TRUE(spinUntil([&] { return server_->notifies().size() == 1; }));
     const uint id = server_->notifies()[0].returnedId;
 
