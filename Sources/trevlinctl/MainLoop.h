@@ -1,0 +1,35 @@
+// A plain main-thread loop for a command-line tool: work the engine posts to
+// the main thread is queued and run while the tool waits.
+#pragma once
+
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <mutex>
+
+namespace trevlinctl {
+
+class MainLoop {
+public:
+    /// Installs itself as the engine's main-thread hook.
+    MainLoop();
+    /// Removes the hook; queued work that never ran is dropped.
+    ~MainLoop();
+    MainLoop(const MainLoop&) = delete;
+    MainLoop& operator=(const MainLoop&) = delete;
+
+    /// Runs posted work until `seconds` have passed.
+    void runFor(double seconds);
+    /// Runs posted work until `done()` holds or `seconds` have passed;
+    /// returns whether `done()` held.
+    bool runUntil(const std::function<bool()>& done, double seconds);
+
+private:
+    void post(std::function<void()> work);
+
+    std::mutex lock_;
+    std::condition_variable cv_;
+    std::deque<std::function<void()>> items_;
+};
+
+}  // namespace trevlinctl

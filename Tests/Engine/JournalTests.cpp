@@ -1,0 +1,262 @@
+// The journal with real processes: children are stopped, demoted and listed
+// in journal files the way a crashed instance would leave them.
+
+#include "Children.h"
+#include "Files.h"
+#include "Journal.h"
+#include "ProcessUtil.h"
+#include "TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <sched.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <nlohmann/json.hpp>
+
+using namespace trevlin;
+using namespace trevlin::test;
+using json = nlohmann::json;
+
+namespace {
+
+bool waitForState(pid_t pid, char state, double seconds = 2.0) {
+    for (double waited = 0; waited < seconds; waited += 0.01) {
+        if (processState(pid) == state) return true;
+        sleepFor(0.01);
+    }
+    return processState(pid) == state;
+}
+
+bool isStopped(pid_t pid) { return processState(pid) == 'T'; }
+
+pid_t stoppedChild(Children& kids) {
+    pid_t pid = kids.spawn({"sleep", "1000"});
+    // Wait for the exec, so the start time and state are those of sleep.
+    for (int i = 0; i < 200 && exePath(pid).find("sleep") == std::string::npos; ++i) sleepFor(0.01);
+    ::kill(pid, SIGSTOP);
+    EXPECT_TRUE(waitForState(pid, 'T'));
+    return pid;
+}
+
+/// A pid that no process has any more.
+pid_t deadPid(Children& kids) {
+    pid_t pid = kids.spawn({"true"});
+    kids.kill(pid);
+    return pid;
+}
+
+json entry(const std::string& app, pid_t pid, uint64_t start, bool paused, bool demoted) {
+    return json{{"app", app}, {"pid", pid}, {"start", start}, {"paused", paused}, {"demoted", demoted}};
+}
+
+std::string writeJournal(const TempDir& dir, const std::string& name, pid_t writer, uint64_t writerStart,
+                         std::vector<json> entries) {
+    json file{{"limiterPid", writer}, {"limiterStart", writerStart}, {"entries", entries}};
+    return dir.write(name, file.dump(2));
+}
+
+int cpusAllowed(pid_t pid) {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (::sched_getaffinity(pid, sizeof set, &set) != 0) return -1;
+    return CPU_COUNT(&set);
+}
+
+enum class Writer { dead, aliveSameStart, aliveOtherStart, aliveStartUnknown, self };
+
+}  // namespace
+
+TEST(JournalRecovery, WhichFilesAreReplayed) {
+    const struct {
+        const char* what;
+        Writer writer;
+        const char* name;  // file name; nullptr = "journal-<writer>.json"
+        bool corrupt;
+        bool entryStartMatches;
+        bool continued;
+        bool fileKept;
+    } cases[] = {
+        {"dead writer", Writer::dead, nullptr, false, true, true, false},
+        {"live writer, same start", Writer::aliveSameStart, nullptr, false, true, false, true},
+        {"reused writer pid", Writer::aliveOtherStart, nullptr, false, true, true, false},
+        {"live writer that could not tell its start", Writer::aliveStartUnknown, nullptr, false, true, false, true},
+        {"this program's own file", Writer::self, nullptr, false, true, false, true},
+        {"name that is no pid", Writer::dead, "journal-abc.json", false, true, false, true},
+        {"name with a sign", Writer::dead, "journal--5.json", false, true, false, true},
+        {"corrupt file of a dead writer", Writer::dead, nullptr, true, true, false, false},
+        {"held process replaced since (other start)", Writer::dead, nullptr, false, false, false, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir dir;
+        Children kids;
+        const pid_t held = stoppedChild(kids);
+        const uint64_t heldStart = processStartTime(held).value_or(0);
+        ASSERT_NE(heldStart, 0u);
+
+        pid_t writer = 0;
+        uint64_t writerStart = 0;
+        switch (c.writer) {
+        case Writer::dead:
+            writer = deadPid(kids);
+            writerStart = 12345;
+            break;
+        case Writer::self:
+            writer = ::getpid();
+            writerStart = processStartTime(writer).value_or(0);
+            break;
+        default:
+            writer = kids.spawn({"sleep", "1000"});
+            sleepFor(0.05);
+            writerStart = processStartTime(writer).value_or(0);
+            if (c.writer == Writer::aliveOtherStart) writerStart += 1000000;
+            if (c.writer == Writer::aliveStartUnknown) writerStart = 0;
+            break;
+        }
+        const std::string name = c.name ? c.name : "journal-" + std::to_string(writer) + ".json";
+        std::string path;
+        if (c.corrupt) {
+            path = dir.write(name, "{\"limiterPid\": " + std::to_string(writer) + ", \"entries\": [");
+        } else {
+            const uint64_t listedStart = c.entryStartMatches ? heldStart : heldStart + 1;
+            path = writeJournal(dir, name, writer, writerStart, {entry("cli:bash", held, listedStart, true, false)});
+        }
+
+        const int restored = Journal::recoverOrphans(dir.path());
+        if (c.continued) EXPECT_TRUE(waitForState(held, 'S'));
+        else EXPECT_TRUE(isStopped(held));
+        EXPECT_EQ(restored, c.continued ? 1 : 0);
+        EXPECT_EQ(Files::exists(path), c.fileKept);
+    }
+}
+
+TEST(JournalRecovery, ContinuesAndPromotesEverythingListed) {
+    TempDir dir;
+    Children kids;
+    const pid_t a = stoppedChild(kids);
+    const pid_t b = stoppedChild(kids);
+    const pid_t demoted = kids.spawn({"sleep", "1000"});
+    sleepFor(0.05);
+    const int all = cpusAllowed(demoted);
+    ASSERT_TRUE(platform().demote(demoted));
+    if (all > 1) EXPECT_LT(cpusAllowed(demoted), all);
+    const pid_t gone = deadPid(kids);
+
+    const pid_t writer = deadPid(kids);
+    writeJournal(dir, "journal-" + std::to_string(writer) + ".json", writer, 1,
+                 {entry("/opt/A.desktop", a, *processStartTime(a), true, false),
+                  entry("/opt/A.desktop", demoted, *processStartTime(demoted), false, true),
+                  entry("cli:make", b, *processStartTime(b), true, true),
+                  entry("cli:make", gone, 1, true, false),
+                  entry("cli:make", ::getpid(), *processStartTime(::getpid()), true, false)});
+    EXPECT_EQ(Journal::recoverOrphans(dir.path()), 3);
+    EXPECT_TRUE(waitForState(a, 'S'));
+    EXPECT_TRUE(waitForState(b, 'S'));
+    EXPECT_EQ(cpusAllowed(demoted), all);
+    EXPECT_EQ(cpusAllowed(b), all);
+    EXPECT_EQ(Journal::recoverOrphans(dir.path()), 0) << "the file is gone after one replay";
+}
+
+TEST(JournalRecovery, MissingFolderIsEmpty) {
+    TempDir dir;
+    EXPECT_EQ(Journal::recoverOrphans(dir.path() + "/does/not/exist"), 0);
+}
+
+TEST(Journal, FlushWritesSortedEntriesAndDeletesTheFileWhenEmpty) {
+    TempDir dir;
+    Journal j(dir.path() + "/nested/folder");
+    j.update("cli:make", 30, 3, true, false);
+    j.update("/opt/B.desktop", 20, 2, false, true);
+    j.update("/opt/A.desktop", 50, 5, true, true);
+    j.update("/opt/A.desktop", 10, 1, true, false);
+    j.flush();
+    ASSERT_EQ(j.filePath(), dir.path() + "/nested/folder/journal-" + std::to_string(::getpid()) + ".json");
+    auto text = Files::read(j.filePath());
+    ASSERT_TRUE(text);
+    auto file = json::parse(*text);
+    EXPECT_EQ(file.at("limiterPid"), ::getpid());
+    EXPECT_EQ(file.at("limiterStart").get<uint64_t>(), processStartTime(::getpid()).value());
+    std::vector<std::pair<std::string, int>> order;
+    for (auto& e : file.at("entries")) order.emplace_back(e.at("app"), e.at("pid"));
+    EXPECT_EQ(order, (std::vector<std::pair<std::string, int>>{
+                         {"/opt/A.desktop", 10}, {"/opt/A.desktop", 50}, {"/opt/B.desktop", 20}, {"cli:make", 30}}));
+    EXPECT_EQ(file.at("entries")[1], entry("/opt/A.desktop", 50, 5, true, true));
+    // Pretty-printed, keys in alphabetical order.
+    EXPECT_NE(text->find("\n"), std::string::npos);
+    EXPECT_LT(text->find("\"app\""), text->find("\"demoted\""));
+    EXPECT_LT(text->find("\"demoted\""), text->find("\"paused\""));
+    EXPECT_LT(text->find("\"entries\""), text->find("\"limiterPid\""));
+
+    j.removeAll("/opt/A.desktop");
+    j.remove("/opt/B.desktop", 20);
+    j.update("cli:make", 30, 3, false, false);
+    EXPECT_TRUE(j.entries().empty());
+    j.flush();
+    EXPECT_FALSE(Files::exists(j.filePath()));
+    j.flush();  // nothing changed, nothing to delete: no error
+    EXPECT_FALSE(Files::exists(j.filePath()));
+}
+
+TEST(Journal, OnlyRealChangesMakeItDirty) {
+    TempDir dir;
+    Journal j(dir.path());
+    EXPECT_FALSE(j.isDirty());
+    const struct {
+        const char* what;
+        std::function<void()> change;
+        bool dirty;
+    } steps[] = {
+        {"a new entry", [&] { j.update("a", 1, 7, true, false); }, true},
+        {"the same entry again", [&] { j.update("a", 1, 7, true, false); }, false},
+        {"a flag changes", [&] { j.update("a", 1, 7, true, true); }, true},
+        {"the start changes", [&] { j.update("a", 1, 8, true, true); }, true},
+        {"both flags off removes", [&] { j.update("a", 1, 8, false, false); }, true},
+        {"both flags off for nothing stored", [&] { j.update("a", 1, 8, false, false); }, false},
+        {"removing what is not there", [&] { j.remove("a", 1); }, false},
+        {"removing an app without entries", [&] { j.removeAll("b"); }, false},
+    };
+    for (const auto& s : steps) {
+        SCOPED_TRACE(s.what);
+        s.change();
+        EXPECT_EQ(j.isDirty(), s.dirty);
+        j.flush();
+        EXPECT_FALSE(j.isDirty());
+    }
+    EXPECT_FALSE(j.entry("a", 1));
+
+    // An unchanged journal is not rewritten: a file deleted behind its back stays deleted.
+    j.update("a", 2, 9, true, false);
+    j.flush();
+    ASSERT_TRUE(Files::exists(j.filePath()));
+    ASSERT_TRUE(Files::remove(j.filePath()));
+    j.update("a", 2, 9, true, false);
+    j.flush();
+    EXPECT_FALSE(Files::exists(j.filePath()));
+}
+
+TEST(Journal, FailedWriteIsReportedAndEntriesKept) {
+    TempDir dir;
+    const std::string blocker = dir.write("not-a-folder", "x");
+    Journal j(blocker + "/journal");
+    j.update("cli:make", 42, 1, true, false);
+    ::testing::internal::CaptureStderr();
+    j.flush();
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(err.rfind("Trevlin: could not write journal: ", 0), 0u) << err;
+    EXPECT_EQ(err.back(), '\n');
+    EXPECT_TRUE(j.entry("cli:make", 42));
+}
+
+TEST(Journal, OwnFlushedFileIsLeftToItsWriter) {
+    TempDir dir;
+    Children kids;
+    const pid_t held = stoppedChild(kids);
+    Journal j(dir.path());
+    j.update("cli:sleep", held, *processStartTime(held), true, false);
+    j.flush();
+    EXPECT_EQ(Journal::recoverOrphans(dir.path()), 0);
+    EXPECT_TRUE(isStopped(held));
+    EXPECT_TRUE(Files::exists(j.filePath()));
+}

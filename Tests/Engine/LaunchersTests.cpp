@@ -1,0 +1,86 @@
+#include "Launchers.h"
+#include "SimulatedEngine.h"
+
+#include <gtest/gtest.h>
+
+using namespace trevlin;
+using trevlin::test::SimulatedEngine;
+
+namespace {
+
+struct EligibilityCase {
+    const char* what;
+    std::string exe;
+    uint32_t uid;
+    std::set<std::string> runningTops;
+    bool eligible;
+};
+
+class LaunchersTest : public SimulatedEngine {};
+
+}  // namespace
+
+TEST_F(LaunchersTest, EligibleExecutables) {
+    const uint32_t me = 1000, other = 1001;
+    const EligibilityCase cases[] = {
+        {"a shell of this user", "/usr/bin/bash", me, {}, true},
+        {"node in /usr/local/bin", "/usr/local/bin/node", me, {}, true},
+        {"make stays eligible in /usr/bin", "/usr/bin/make", me, {}, true},
+        {"another user's node", "/usr/local/bin/node", other, {}, false},
+        {"unreadable executable", "", me, {}, false},
+        {"/usr/libexec", "/usr/libexec/anything", me, {}, false},
+        {"/System", "/System/Library/thing", me, {}, false},
+        {"/usr/sbin", "/usr/sbin/cron", me, {}, false},
+        {"/sbin", "/sbin/agetty", me, {}, false},
+        {"/Library/Apple", "/Library/Apple/x", me, {}, false},
+        {"systemd in /usr/lib", "/usr/lib/systemd/systemd", me, {}, false},
+        {"systemd in /lib", "/lib/systemd/systemd-journald", me, {}, false},
+        {"inside an .xpc", "/opt/Tool.xpc/Contents/MacOS/tool", me, {}, false},
+        {"inside an .appex", "/opt/Ext.appex/bin/ext", me, {}, false},
+        {"inside a .framework", "/opt/Lib.framework/Versions/A/lib", me, {}, false},
+        {"inside a running app's bundle", "/opt/Foo.desktop/bin/foo", me, {"/opt/Foo.desktop"}, false},
+        {"inside a bundle whose app is not running", "/opt/Foo.desktop/bin/foo", me, {"/opt/Bar.desktop"}, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        sim->remove(500);
+        auto& p = sim->spawn(500, c.exe);
+        p.uid = c.uid;
+        auto got = Launchers::eligibleExecutable(500, {}, c.runningTops);
+        EXPECT_EQ(got.has_value(), c.eligible);
+        if (c.eligible && got) EXPECT_EQ(*got, c.exe);
+    }
+}
+
+TEST_F(LaunchersTest, ProcessesThatAreNeverLaunchers) {
+    sim->spawn(1, "/usr/bin/bash");
+    sim->spawn(600, "/usr/bin/bash");
+    sim->spawn(700, "/usr/bin/bash");
+    sim->setMyPid(700);
+    EXPECT_FALSE(Launchers::eligibleExecutable(1, {}, {})) << "init";
+    EXPECT_FALSE(Launchers::eligibleExecutable(700, {}, {})) << "this program";
+    EXPECT_FALSE(Launchers::eligibleExecutable(600, {600}, {})) << "a running app's own process";
+    EXPECT_FALSE(Launchers::eligibleExecutable(601, {}, {})) << "a process that is gone";
+    EXPECT_TRUE(Launchers::eligibleExecutable(600, {601}, {}));
+}
+
+TEST(Launchers, KeysAndNames) {
+    const struct {
+        const char* exe;
+        const char* key;
+        const char* name;
+    } cases[] = {
+        {"/usr/local/bin/node", "cli:node", "node"},
+        {"/opt/tool/bin/claude", "cli:claude", "claude"},
+        {"/home/u/.local/lib/node_modules/claude-code/bin/claude", "cli:claude-code", "Claude Code"},
+        {"/home/u/claude-code/claude-helper", "cli:claude-helper", "claude-helper"},
+        {"make", "cli:make", "make"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.exe);
+        EXPECT_EQ(Launchers::key(c.exe), c.key);
+        EXPECT_EQ(Launchers::displayName(c.key), c.name);
+    }
+    EXPECT_TRUE(Launchers::isGroupKey("cli:node"));
+    EXPECT_FALSE(Launchers::isGroupKey("/usr/share/applications/cli:x.desktop"));
+}

@@ -1,0 +1,159 @@
+// The monitor against real busy processes: a shell job with two busy loops
+// must show up as one command-line group using about two cores, and the
+// monitor's total must match the kernel's own per-core counters.
+
+#include "Children.h"
+#include "Monitor.h"
+#include "ProcessUtil.h"
+#include "TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+using namespace trevlin;
+using namespace trevlin::test;
+
+namespace {
+
+// Two busy loops (dash) under one bash that leads its own session.
+const char* kJob = "sh -c 'while :; do :; done' & sh -c 'while :; do :; done' & wait";
+
+/// Runs the job and waits until both loops run; returns the loops' pids.
+std::vector<pid_t> startJob(Children& kids, pid_t& leader) {
+    leader = kids.spawn({"bash", "-c", kJob}, true);
+    std::vector<pid_t> loops;
+    for (int i = 0; i < 300; ++i) {
+        loops.clear();
+        for (pid_t p : processGroupMembers(leader))
+            if (p != leader && lastPathComponent(exePath(p)) != "bash") loops.push_back(p);
+        if (loops.size() == 2) break;
+        sleepFor(0.01);
+    }
+    return loops;
+}
+
+double cpuOf(const std::vector<pid_t>& pids) {
+    double sum = 0;
+    for (pid_t p : pids) sum += processCpuSeconds(p);
+    return sum;
+}
+
+struct ProcStatTotals {
+    unsigned long long busy = 0, all = 0;
+    int cpus = 0;
+};
+
+/// Sums the cpuN lines of /proc/stat: busy = user + nice + system + irq +
+/// softirq + steal; all = busy + idle + iowait.
+ProcStatTotals readProcStat() {
+    ProcStatTotals t;
+    std::ifstream in("/proc/stat");
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.rfind("cpu", 0) != 0 || line.size() < 4 || !isdigit(static_cast<unsigned char>(line[3]))) continue;
+        std::istringstream f(line);
+        std::string name;
+        unsigned long long user = 0, nice = 0, system = 0, idle = 0, iowait = 0, irq = 0, softirq = 0, steal = 0;
+        f >> name >> user >> nice >> system >> idle >> iowait >> irq >> softirq >> steal;
+        const unsigned long long busy = user + nice + system + irq + softirq + steal;
+        t.busy += busy;
+        t.all += busy + idle + iowait;
+        ++t.cpus;
+    }
+    return t;
+}
+
+std::string runCommand(const std::string& command, int& status) {
+    std::string out;
+    FILE* f = ::popen(command.c_str(), "r");
+    if (!f) {
+        status = -1;
+        return out;
+    }
+    char buf[4096];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) out.append(buf, n);
+    status = ::pclose(f);
+    return out;
+}
+
+}  // namespace
+
+TEST(MonitorBusy, TrevlinctlShowsAShellJobAsOneGroup) {
+    TempDir data;
+    Children kids;
+    pid_t leader = 0;
+    auto loops = startJob(kids, leader);
+    ASSERT_EQ(loops.size(), 2u);
+    const std::string loopName = lastPathComponent(exePath(loops[0]));
+
+    const double cpu0 = cpuOf(loops), t0 = now();
+    int status = 0;
+    const std::string out = runCommand("XDG_DATA_HOME=" + data.path() + " " TREVLINCTL_PATH " apps --json --seconds 2", status);
+    const double measured = (cpuOf(loops) - cpu0) / (now() - t0);
+    ASSERT_EQ(status, 0) << out;
+
+    auto snap = nlohmann::json::parse(out, nullptr, false);
+    ASSERT_FALSE(snap.is_discarded()) << out;
+    const nlohmann::json* group = nullptr;
+    for (const auto& row : snap.at("apps"))
+        if (row.at("key") == "cli:bash") group = &row;
+    ASSERT_TRUE(group) << out;
+    EXPECT_EQ(group->at("name"), "bash");
+    EXPECT_EQ(group->at("kind"), "commandLine");
+    EXPECT_GE(group->at("processCount").get<int>(), 3);
+    EXPECT_NE(group->at("detail").get<std::string>().find(loopName), std::string::npos) << group->dump();
+    const double cores = group->at("cores");
+    // About two cores; on a machine busy with other work the loops get less,
+    // and the group must show what they really got.
+    EXPECT_GE(cores, std::min(1.3, 0.75 * measured)) << "loops measured at " << measured << " cores";
+    EXPECT_GT(cores, 0.3);
+    EXPECT_LE(cores, snap.at("coreLoads").size() + 0.1);
+    EXPECT_GE(snap.at("other").at("cores").get<double>(), 0);
+}
+
+TEST(MonitorBusy, TotalMatchesTheKernelsCounters) {
+    TempDir data;
+    ::setenv("XDG_DATA_HOME", data.path().c_str(), 1);
+    Children kids;
+    pid_t leader = 0;
+    auto loops = startJob(kids, leader);
+    ASSERT_EQ(loops.size(), 2u);
+
+    Monitor monitor;
+    monitor.start(false);
+    const ProcStatTotals a = readProcStat();
+    const double cpu0 = cpuOf(loops);
+    sleepFor(1.5);
+    const ProcStatTotals b = readProcStat();
+    const double cpu1 = cpuOf(loops);
+    monitor.tickNow();
+    ::unsetenv("XDG_DATA_HOME");
+
+    auto snap = monitor.latest();
+    ASSERT_TRUE(snap);
+    ASSERT_EQ(static_cast<int>(snap->coreLoads.size()), a.cpus);
+    const double kernel = static_cast<double>(b.busy - a.busy) / static_cast<double>(b.all - a.all) * a.cpus;
+    EXPECT_NEAR(snap->totalCores, kernel, 0.1 * kernel + 0.05);
+    double sum = 0;
+    for (const auto& c : snap->coreLoads) sum += c.load;
+    EXPECT_NEAR(sum, snap->totalCores, 1e-9);
+
+    const AppUsage* group = nullptr;
+    for (const auto& r : snap->apps)
+        if (r.bundlePath == "cli:bash") group = &r;
+    ASSERT_TRUE(group);
+    const double loopCores = (cpu1 - cpu0) / 1.5;
+    EXPECT_GE(group->cores, 0.75 * loopCores - 0.1) << "loops measured at " << loopCores;
+    EXPECT_LE(group->cores, a.cpus + 0.1);
+    auto counted = monitor.countedPids();
+    for (pid_t p : loops) EXPECT_TRUE(counted.count(p)) << p;
+    EXPECT_GE(snap->other.cores, 0);
+}
