@@ -1,5 +1,6 @@
 #include "AppCatalog.h"
 
+#include "BundlePaths.h"
 #include "Launchers.h"
 #include "ProcessUtil.h"
 #include "RunningApps.h"
@@ -18,10 +19,6 @@ bool startsWith(const std::string& s, const std::string& prefix) {
 
 bool contains(const std::string& s, const std::string& part) { return s.find(part) != std::string::npos; }
 
-bool endsWith(const std::string& s, const std::string& suffix) {
-    return s.size() >= suffix.size() && s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
-}
-
 /// The text after `marker` up to the next space.
 std::string wordAfter(const std::string& s, const std::string& marker) {
     auto pos = s.find(marker);
@@ -38,18 +35,8 @@ std::string lowercased(std::string s) {
 
 }  // namespace
 
-std::string topBundle(const std::string& bundlePath) {
-    const std::string marker = kBundleMarker;
-    auto slash = bundlePath.rfind('/');
-    if (slash == std::string::npos) return bundlePath;
-    const std::string dir = bundlePath.substr(0, slash);
-    auto pos = dir.find(marker + "/");
-    if (pos == std::string::npos) return bundlePath;
-    return dir.substr(0, pos) + marker;
-}
-
 AppScanner::AppScanner(std::string path) : path_(std::move(path)), prefix_(path_ + "/") {
-    if (startsWith(path_, "cli:")) launcherExe_ = path_;
+    if (Launchers::isGroupKey(path_)) launcherExe_ = path_;
 }
 
 std::vector<Pid> AppScanner::targetPids() {
@@ -112,7 +99,8 @@ std::vector<Pid> AppScanner::appMembers() {
     return out;
 }
 
-bool AppScanner::launches(Pid launcher, const std::set<Pid>& runningPids, const std::set<std::string>& runningTops) {
+bool AppScanner::launches(Pid launcher, const std::unordered_set<Pid>& runningPids,
+                          const std::unordered_set<std::string>& runningTops) {
     auto it = launcherVerdict_.find(launcher);
     if (it != launcherVerdict_.end()) return it->second;
     bool verdict = false;
@@ -123,11 +111,10 @@ bool AppScanner::launches(Pid launcher, const std::set<Pid>& runningPids, const 
 }
 
 std::vector<Pid> AppScanner::groupMembers() {
-    const std::string marker = kBundleMarker;
-    std::set<Pid> runningPids;
-    std::set<std::string> runningTops;
+    std::unordered_set<Pid> runningPids;
+    std::unordered_set<std::string> runningTops;
     for (const auto& app : RunningApps::all(0.5)) {
-        if (!app.bundlePath || !endsWith(*app.bundlePath, marker)) continue;
+        if (!app.bundlePath || !isBundlePath(*app.bundlePath)) continue;
         runningPids.insert(app.pid);
         runningTops.insert(topBundle(*app.bundlePath));
     }
@@ -150,9 +137,8 @@ std::vector<Pid> AppScanner::groupMembers() {
         const Pid r = platform().responsiblePid(p);
         if (r > 0 && r != p && !runningPids.count(p) && launches(r, runningPids, runningTops)) {
             member = true;
-            const std::string exe = exePath(p);
-            auto pos = exe.find(marker + "/");
-            if (pos != std::string::npos && runningTops.count(exe.substr(0, pos) + marker)) member = false;
+            // An executable inside a running app's bundle belongs to that app.
+            if (auto bundle = enclosingBundle(exePath(p)); bundle && runningTops.count(*bundle)) member = false;
         }
         if (member) {
             out.push_back(p);

@@ -14,6 +14,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 namespace trevlin {
@@ -36,10 +37,6 @@ struct AppMatch {
     std::string path;
     bool operator==(const AppMatch&) const = default;
 };
-
-/// The outermost bundle of a bundle path: an app nested inside another app's
-/// bundle belongs to the outer one.
-std::string topBundle(const std::string& bundlePath);
 
 class AppScanner {
 public:
@@ -64,7 +61,8 @@ public:
 private:
     std::vector<Pid> appMembers();
     std::vector<Pid> groupMembers();
-    bool launches(Pid launcher, const std::set<Pid>& runningPids, const std::set<std::string>& runningTops);
+    bool launches(Pid launcher, const std::unordered_set<Pid>& runningPids,
+                  const std::unordered_set<std::string>& runningTops);
 
     std::string path_;
     std::string prefix_;

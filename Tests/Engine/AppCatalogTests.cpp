@@ -118,10 +118,4 @@ TEST(ScannerRoles, Table) {
     for (const auto& c : cases) EXPECT_EQ(c.scanner->role(c.pid, c.owner, c.exe, c.cmd), c.role) << c.pid;
 }
 
-TEST(ScannerTopBundle, NestedBundlesBelongToTheOutermost) {
-    EXPECT_EQ(topBundle("/usr/share/applications/a.desktop"), "/usr/share/applications/a.desktop");
-    EXPECT_EQ(topBundle("/opt/A.desktop/parts/B.desktop"), "/opt/A.desktop");
-    EXPECT_EQ(topBundle("/opt/A.desktop/x/C.desktop/y/B.desktop"), "/opt/A.desktop");
-}
-
 }  // namespace
