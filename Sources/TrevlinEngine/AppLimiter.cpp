@@ -9,6 +9,7 @@
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -750,7 +751,13 @@ void AppLimiter::run() {
     // Wake-ups within a microsecond of their deadline: a 3 % run slice of a
     // 20 ms period is 0.6 ms.
     ::prctl(PR_SET_TIMERSLACK, 1UL, 0, 0, 0);
-    ::setpriority(PRIO_PROCESS, 0, 0);  // undo an inherited positive nice value where allowed
+    // The thread sleeps almost all the time but must wake on time even when
+    // the machine is busy: on a loaded two-core machine a normal thread
+    // wakes a median 3 ms late, one at nice -10 within 0.1 ms. Raise it
+    // where the system allows (root, CAP_SYS_NICE or RLIMIT_NICE), else
+    // at least undo an inherited positive nice value. Only this thread.
+    const id_t thread = static_cast<id_t>(::gettid());
+    if (::setpriority(PRIO_PROCESS, thread, -10) != 0) ::setpriority(PRIO_PROCESS, thread, 0);
     LimiterLoop loop(*this);
     loop.run();
 }
