@@ -16,6 +16,7 @@
 
 #include "LimiterManager.h"
 #include "Platform/Platform.h"
+#include "ProcessUtil.h"
 
 #include <signal.h>
 #include <sys/resource.h>
@@ -25,8 +26,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -41,19 +40,10 @@ double monotonic() {
     return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
 }
 
+/// utime + stime from /proc, in seconds; 0 once the process is gone.
 double cpuSeconds(pid_t pid) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    auto close = text.rfind(')');
-    if (close == std::string::npos) return 0;
-    std::istringstream fields(text.substr(close + 2));
-    std::string f;
-    unsigned long long utime = 0, stime = 0;
-    for (int i = 3; i <= 15 && (fields >> f); ++i) {
-        if (i == 14) utime = std::strtoull(f.c_str(), nullptr, 10);
-        if (i == 15) stime = std::strtoull(f.c_str(), nullptr, 10);
-    }
-    return static_cast<double>(utime + stime) / static_cast<double>(::sysconf(_SC_CLK_TCK));
+    auto s = readSample(pid);
+    return s ? s->cpu : 0.0;
 }
 
 double ownCpuSeconds() {

@@ -89,14 +89,18 @@ std::vector<Pid> AppScanner::appMembers() {
             if (r < 1) r = p;
             if (r != p) isMine = mine(r);
         }
-        if (isMine) {
-            out.push_back(p);
-            notMine_.erase(p);
-        } else {
-            notMine_[p] = t;
-        }
+        remember(p, isMine, t, out);
     }
     return out;
+}
+
+void AppScanner::remember(Pid pid, bool member, double t, std::vector<Pid>& members) {
+    if (member) {
+        members.push_back(pid);
+        notMine_.erase(pid);
+    } else {
+        notMine_[pid] = t;
+    }
 }
 
 bool AppScanner::launches(Pid launcher, const std::unordered_set<Pid>& runningPids,
@@ -140,12 +144,7 @@ std::vector<Pid> AppScanner::groupMembers() {
             // An executable inside a running app's bundle belongs to that app.
             if (auto bundle = enclosingBundle(exePath(p)); bundle && runningTops.count(*bundle)) member = false;
         }
-        if (member) {
-            out.push_back(p);
-            notMine_.erase(p);
-        } else {
-            notMine_[p] = t;
-        }
+        remember(p, member, t, out);
     }
     return out;
 }

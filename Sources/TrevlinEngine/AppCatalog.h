@@ -61,6 +61,8 @@ public:
 private:
     std::vector<Pid> appMembers();
     std::vector<Pid> groupMembers();
+    /// Adds a member to `members`; a non-member is skipped for the next 10 s.
+    void remember(Pid pid, bool member, double t, std::vector<Pid>& members);
     bool launches(Pid launcher, const std::unordered_set<Pid>& runningPids,
                   const std::unordered_set<std::string>& runningTops);
 

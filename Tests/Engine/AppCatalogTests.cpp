@@ -1,9 +1,6 @@
 // Which processes belong to an app or a command-line group, and their roles.
 #include "AppCatalog.h"
-#include "FrontmostTracker.h"
-#include "MainThread.h"
-#include "Platform/SimulatedPlatform.h"
-#include "RunningApps.h"
+#include "SimulatedEngine.h"
 
 #include <gtest/gtest.h>
 
@@ -13,27 +10,13 @@ namespace {
 
 const std::string kBundle = "/usr/share/applications/editor.desktop";
 
-class Scanner : public ::testing::Test {
+class Scanner : public test::SimulatedEngine {
 protected:
-    void SetUp() override {
-        previous_ = currentPlatform();
-        sim = std::make_shared<SimulatedPlatform>();
-        setPlatform(sim);
-        RunningApps::resetForTesting();
-    }
-    void TearDown() override {
-        RunningApps::resetForTesting();
-        setPlatform(previous_);
-    }
     std::vector<Pid> scan(AppScanner& s) {
         auto v = s.targetPids();
         std::sort(v.begin(), v.end());
         return v;
     }
-    std::shared_ptr<SimulatedPlatform> sim;
-
-private:
-    std::shared_ptr<Platform> previous_;
 };
 
 TEST_F(Scanner, AppTargetsAreItsInstancesAndWhatTheyAreResponsibleFor) {

@@ -51,6 +51,17 @@ protected:
         while (!sim->get(pid).stopped && target < end) runTo(target += 0.01);
         ASSERT_TRUE(sim->get(pid).stopped);
     }
+    /// Waits until the limiter holds `pid` stopped, then lets that process
+    /// die and gives its pid to a new, idle one. Returns the time of the swap.
+    double reuseHeldPid(Pid pid) {
+        runTo(3);
+        runUntilStopped(pid);
+        const double swap = sim->time() + 0.0005;
+        sim->remove(pid);
+        sim->advance(0.001);
+        sim->spawn(pid, "/usr/lib/busy/worker", 0.0, 100);
+        return swap;
+    }
 };
 
 TEST_F(Limiter, NothingStopsInTheFirstSecondThenTheCapHolds) {
@@ -143,13 +154,7 @@ TEST_F(Limiter, GainStopsAtAQuarterSoRunTimeComesBackPromptly) {
 TEST_F(Limiter, ReusedPidGetsAFreshRecordAndNoOldSignals) {
     app({1.0, 1.0});
     startLimiter(rule(Method::strict, 0.5), kBundle, "busy");
-    runTo(3);
-    runUntilStopped(101);
-    // The held process dies and a new, idle process gets its pid.
-    const double swap = sim->time() + 0.0005;
-    sim->remove(101);
-    sim->advance(0.001);
-    sim->spawn(101, "/usr/lib/busy/worker", 0.0, 100);
+    const double swap = reuseHeldPid(101);
     runTo(swap + 3);
     EXPECT_TRUE(signalTimes(101, SIGSTOP, swap).empty());
     EXPECT_TRUE(signalTimes(101, SIGCONT, swap).empty());
@@ -160,12 +165,7 @@ TEST_F(Limiter, ReusedPidGetsAFreshRecordAndNoOldSignals) {
 TEST_F(Limiter, RestoreSkipsAPidThatNamesAnotherProcessNow) {
     app({1.0, 1.0});
     auto limiter = startLimiter(rule(Method::strict, 0.5), kBundle, "busy");
-    runTo(3);
-    runUntilStopped(101);
-    const double swap = sim->time() + 0.0005;
-    sim->remove(101);
-    sim->advance(0.001);
-    sim->spawn(101, "/usr/lib/busy/worker", 0.0, 100);
+    const double swap = reuseHeldPid(101);
     limiter->stop();
     EXPECT_TRUE(signalTimes(101, SIGCONT, swap).empty());
     EXPECT_FALSE(sim->get(102).stopped);
@@ -292,7 +292,9 @@ TEST_F(Limiter, CatchUpWindowsFollowTheTestInterval) {
         ASSERT_EQ(stops.size(), 3u);
         for (int i = 0; i < 3; ++i) {
             EXPECT_NEAR(continues[i], held + 10.0 + 15.0 * i, 0.3) << i;
-            if (i + 1 < 3) EXPECT_NEAR(stops[i + 1] - continues[i], 5.0, 0.3) << i;
+            if (i + 1 < 3) {
+                EXPECT_NEAR(stops[i + 1] - continues[i], 5.0, 0.3) << i;
+            }
         }
     }
 }
