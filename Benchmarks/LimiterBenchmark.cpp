@@ -10,6 +10,7 @@
 // over the same window: it runs nothing but the one limiter thread then.
 //
 //   LimiterBenchmark [window-seconds (default 20)] [free-seconds (default 3)]
+//                    [caps (default 0.5,1.0,1.5)] [methods (default strict,smart)]
 //
 // Prints one Markdown table per method. The error is shown where the cap is
 // below what the loops use unlimited; elsewhere the limiter has nothing to do.
@@ -26,6 +27,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -124,19 +126,33 @@ Cell runCell(Method method, double cap, int count, double window, double freeSec
     return c;
 }
 
+std::vector<std::string> split(const std::string& list) {
+    std::vector<std::string> out;
+    std::stringstream in(list);
+    std::string item;
+    while (std::getline(in, item, ','))
+        if (!item.empty()) out.push_back(item);
+    return out;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     const double window = argc > 1 ? std::atof(argv[1]) : 20.0;
     const double freeSeconds = argc > 2 ? std::atof(argv[2]) : 3.0;
+    std::vector<double> caps;
+    for (const auto& c : split(argc > 3 ? argv[3] : "0.5,1.0,1.5")) caps.push_back(std::atof(c.c_str()));
+    std::vector<Method> methods;
+    for (const auto& m : split(argc > 4 ? argv[4] : "strict,smart"))
+        if (auto method = methodFromRaw(m)) methods.push_back(*method);
     const std::string dir = (std::filesystem::temp_directory_path() / ("trevlin-bench-" + std::to_string(::getpid()))).string();
     std::filesystem::create_directories(dir);
     std::printf("%d online cores, window %.0f s per cell, period 100 ms\n", platform().activeCores(), window);
-    for (Method method : {Method::strict, Method::smart}) {
+    for (Method method : methods) {
         std::printf("\n%s\n\n", rawValue(method));
         std::printf("| cap | busy processes | unlimited use | use under cap | error vs cap | limiter CPU |\n");
         std::printf("|---|---|---|---|---|---|\n");
-        for (double cap : {0.5, 1.0, 1.5}) {
+        for (double cap : caps) {
             for (int count : {1, 2, 4}) {
                 Cell c = runCell(method, cap, count, window, freeSeconds, dir);
                 char error[64];

@@ -549,6 +549,12 @@ bool LimiterLoop::inFront(Pid front) {
 }
 
 void LimiterLoop::pauseTurn(const Rule& rule) {
+    // An activation continued what the hold had stopped. Should the app be
+    // in the background again by now, the hold must stop those processes
+    // anew, so they no longer count as stopped (they stay journaled).
+    if (L.frontContinued_.exchange(false)) {
+        for (auto& [pid, r] : procs_) r.paused = false;
+    }
     const double t = now();
     const Pid front = FrontmostTracker::shared().pid();
     const double scanEvery = pause_.scans < 2 ? 0.4 : 1.0;
@@ -818,6 +824,7 @@ void AppLimiter::frontChanged(Pid pid) {
     // Continue at once; the loop tidies its records on its next turn.
     for (const auto& [p, start] : held)
         if (sameProcess(p, start)) platform().sendSignal(p, SIGCONT);
+    if (!held.empty()) frontContinued_ = true;
     wake_.signal();
 }
 

@@ -106,6 +106,8 @@ private:
     /// Pause mode: every pid of the app and its main instances.
     std::set<Pid> frontSet_;
     int frontObserver_ = 0;
+    /// Set when an activation continued held processes behind the loop's back.
+    std::atomic<bool> frontContinued_{false};
 
     Semaphore done_;
     Semaphore wake_;

@@ -258,6 +258,22 @@ TEST_F(Limiter, SwitchingToAPausedAppContinuesItFromTheTrackerCallback) {
     EXPECT_TRUE(journal->entries().empty());
 }
 
+TEST_F(Limiter, BackToTheBackgroundRightAfterAnActivationHoldsAgain) {
+    app({1.0, 1.0});
+    sim->spawn(500, "/usr/bin/other");
+    sim->setFront(500);
+    startLimiter(rule(Method::pause), kBundle, "busy");
+    runTo(4);
+    ASSERT_TRUE(sim->get(101).stopped);
+    // A quick look at the app and straight back, possibly before the loop's
+    // next turn: the processes the activation continued are held again.
+    sim->setFront(100);
+    sim->setFront(500);
+    runTo(4.6);
+    for (Pid pid : {100, 101, 102}) EXPECT_TRUE(sim->get(pid).stopped) << pid;
+    EXPECT_EQ(lastStatus().summaryLine, "busy paused in background (3 of 3 processes stopped)");
+}
+
 TEST_F(Limiter, CatchUpWindowsFollowTheTestInterval) {
     struct Case {
         const char* value;
