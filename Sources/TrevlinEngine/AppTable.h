@@ -14,7 +14,6 @@
 #include <set>
 #include <string>
 #include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
 namespace trevlin {
@@ -36,9 +35,9 @@ struct AppTable {
     /// Pid of a running app → its top bundle path, for apps in `apps`.
     std::unordered_map<Pid, std::string> pidToApp;
     /// Pids of every running app with a bundle, rows or not.
-    std::unordered_set<Pid> runningAppPids;
+    std::set<Pid> runningAppPids;
     /// Top bundle paths of those apps.
-    std::unordered_set<std::string> runningAppTops;
+    std::set<std::string> runningAppTops;
 
     /// Builds the table from `running` (the desktop's running applications).
     /// Bundles in `hidden` give no row; bundles in `extra` always give one.

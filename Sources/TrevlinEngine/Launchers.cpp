@@ -26,8 +26,8 @@ constexpr const char* kPluginMarkers[] = {".xpc/", ".appex/", ".framework/"};
 
 }  // namespace
 
-std::optional<std::string> eligibleExecutable(Pid pid, const std::unordered_set<Pid>& runningPids,
-                                              const std::unordered_set<std::string>& runningTops) {
+std::optional<std::string> eligibleExecutable(Pid pid, const std::set<Pid>& runningPids,
+                                              const std::set<std::string>& runningTops) {
     auto& p = platform();
     if (pid <= 1 || pid == p.myPid()) return std::nullopt;
     if (runningPids.count(pid)) return std::nullopt;

@@ -10,7 +10,7 @@
 
 #include <optional>
 #include <string>
-#include <unordered_set>
+#include <set>
 
 namespace trevlin::Launchers {
 
@@ -22,8 +22,8 @@ inline constexpr const char* kKeyPrefix = "cli:";
 /// process (`runningPids`), run by this user, with a readable executable
 /// outside the system's own folders and outside the bundle of a running app
 /// (`runningTops`: the outermost bundle paths of the running apps).
-std::optional<std::string> eligibleExecutable(Pid pid, const std::unordered_set<Pid>& runningPids,
-                                              const std::unordered_set<std::string>& runningTops);
+std::optional<std::string> eligibleExecutable(Pid pid, const std::set<Pid>& runningPids,
+                                              const std::set<std::string>& runningTops);
 
 /// The group key for a launcher's executable path: "cli:" + its file name,
 /// except that Claude Code's "claude" (in a "/claude-code/" folder) is

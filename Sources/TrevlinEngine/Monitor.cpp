@@ -102,12 +102,13 @@ std::unordered_map<std::string, Acc> Monitor::perProcessPass() {
         hidden = hiddenAppPaths_;
         extra = extraAppPaths_;
     }
-    grouping_.rebuildAppTable(RunningApps::all(0.5), hidden, extra);
+    const std::vector<Pid> pids = plat.allPids();
+    grouping_.rebuildAppTable(RunningApps::all(0.5, pids), hidden, extra);
 
     const double spt = plat.secondsPerTick();
     std::unordered_map<std::string, Acc> accs;
     alive_.clear();
-    for (Pid pid : plat.allPids()) {
+    for (Pid pid : pids) {
         if (auto d = denied_.find(pid); d != denied_.end() && t < d->second) continue;
         auto u = plat.usage(pid);
         if (!u) {
@@ -125,12 +126,8 @@ std::unordered_map<std::string, Acc> Monitor::perProcessPass() {
             // An app process stays with its app; unresolved and command-line
             // processes are looked at again now and then (a launcher may
             // have appeared, or the group may have a new launcher).
-            if ((!rec.group || Launchers::isGroupKey(*rec.group)) && t - rec.groupChecked > kRegroupSeconds) {
-                rec.group = grouping_.resolve(pid);
-                rec.groupChecked = t;
-                if (rec.group && Launchers::isGroupKey(*rec.group) && rec.prog.empty())
-                    rec.prog = lastPathComponent(plat.exePath(pid));
-            }
+            if ((!rec.group || Launchers::isGroupKey(*rec.group)) && t - rec.groupChecked > kRegroupSeconds)
+                resolveGroup(pid, rec, true, t);
             if (rec.group) {
                 Acc& acc = accs[*rec.group];
                 const double cpu = static_cast<double>(dTotal) * spt;
@@ -151,15 +148,11 @@ std::unordered_map<std::string, Acc> Monitor::perProcessPass() {
             rec.start = u->start;
             rec.lastTotal = u->totalTicks;
             rec.lastP = u->perfTicks;
-            rec.group = grouping_.resolve(pid);
-            rec.groupChecked = t;
+            resolveGroup(pid, rec, false, t);
             if (rec.group) {
                 Acc& acc = accs[*rec.group];
                 acc.count += 1;
-                if (Launchers::isGroupKey(*rec.group)) {
-                    rec.prog = lastPathComponent(plat.exePath(pid));
-                    acc.progCount[rec.prog] += 1;
-                }
+                if (Launchers::isGroupKey(*rec.group)) acc.progCount[rec.prog] += 1;
             }
             recs_[pid] = std::move(rec);
         }
@@ -183,6 +176,22 @@ std::unordered_map<std::string, Acc> Monitor::perProcessPass() {
         counted_.swap(counted);
     }
     return accs;
+}
+
+void Monitor::resolveGroup(Pid pid, ProcRec& rec, bool known, double t) {
+    auto& plat = platform();
+    std::string exe = plat.exePath(pid);
+    // What decides a process's responsible process (its process group, its
+    // move into an app's unit) is settled between fork and exec. So it is
+    // asked once per process and again only after the process ran a new
+    // executable; asking every time would cost more than the whole pass.
+    if (!known || exe != rec.exe) {
+        rec.owner = plat.responsiblePid(pid);
+        rec.exe = std::move(exe);
+    }
+    rec.group = grouping_.resolve(pid, rec.exe, rec.owner);
+    rec.groupChecked = t;
+    if (rec.group && Launchers::isGroupKey(*rec.group) && rec.prog.empty()) rec.prog = lastPathComponent(rec.exe);
 }
 
 std::vector<AppUsage> Monitor::fullPassRows(double dt) {

@@ -35,6 +35,8 @@ struct ProcRec {
     std::optional<std::string> group;  ///< row key, absent when unresolved
     double groupChecked = 0;           ///< `now()` when `group` was last resolved
     std::string prog;                  ///< executable name, for command-line groups
+    std::string exe;                   ///< executable path when last resolved
+    Pid owner = 0;                     ///< responsible process when last asked (0 = unknown)
 };
 
 class Monitor {
@@ -103,6 +105,7 @@ private:
     CoreReading readCoreLoads();
     std::unordered_map<std::string, Acc> perProcessPass();
     std::vector<AppUsage> fullPassRows(double dt);
+    void resolveGroup(Pid pid, ProcRec& rec, bool known, double t);
 
     const SystemInfo systemInfo_;
 

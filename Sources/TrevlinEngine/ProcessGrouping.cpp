@@ -23,16 +23,27 @@ double valueOr0(const Map& m, const std::string& key) {
 void ProcessGrouping::rebuildAppTable(const std::vector<RunningAppInfo>& running, const std::set<std::string>& hidden,
                                       const std::set<std::string>& extra) {
     table_ = AppTable::build(running, hidden, extra);
+    responsibleExe_.clear();
+}
+
+const std::string& ProcessGrouping::responsibleExe(Pid pid) {
+    auto it = responsibleExe_.find(pid);
+    if (it == responsibleExe_.end()) it = responsibleExe_.emplace(pid, platform().exePath(pid)).first;
+    return it->second;
 }
 
 std::optional<std::string> ProcessGrouping::resolve(Pid pid) {
     if (auto it = table_.pidToApp.find(pid); it != table_.pidToApp.end()) return it->second;
     auto& p = platform();
-    if (auto key = table_.bundleKeyForExecutable(p.exePath(pid))) return key;
-    const Pid r = p.responsiblePid(pid);
+    return resolve(pid, p.exePath(pid), p.responsiblePid(pid));
+}
+
+std::optional<std::string> ProcessGrouping::resolve(Pid pid, const std::string& exe, Pid r) {
+    if (auto it = table_.pidToApp.find(pid); it != table_.pidToApp.end()) return it->second;
+    if (auto key = table_.bundleKeyForExecutable(exe)) return key;
     if (r > 0 && r != pid) {
         if (auto it = table_.pidToApp.find(r); it != table_.pidToApp.end()) return it->second;
-        if (auto key = table_.bundleKeyForExecutable(p.exePath(r))) return key;
+        if (auto key = table_.bundleKeyForExecutable(responsibleExe(r))) return key;
         if (auto key = launcherKey(r)) return key;
     }
     if (auto it = launcherCache_.find(pid); it != launcherCache_.end()) return it->second.key;

@@ -46,7 +46,8 @@ public:
     /// A program no longer running is forgotten below this many cores.
     static constexpr double emaDropBelow = 0.002;
 
-    /// Rebuilds the app table from the running applications.
+    /// Rebuilds the app table from the running applications; called at the
+    /// start of every pass.
     void rebuildAppTable(const std::vector<RunningAppInfo>& running, const std::set<std::string>& hidden,
                          const std::set<std::string>& extra);
     const AppTable& appTable() const { return table_; }
@@ -55,6 +56,9 @@ public:
     /// launcher group of its responsible process, or the launcher verdict
     /// already cached for the pid itself. Absent when none applies.
     std::optional<std::string> resolve(Pid pid);
+    /// The same from facts the caller already has: the executable path of
+    /// `pid` and its responsible process (0 when unknown).
+    std::optional<std::string> resolve(Pid pid, const std::string& exe, Pid responsible);
 
     /// The "cli:" key when `pid` is a launcher (verdicts are cached for 10 s),
     /// registering the group or handing it to `pid` when its launcher is gone.
@@ -79,7 +83,12 @@ public:
     const std::unordered_map<Pid, LauncherVerdict>& launcherCache() const { return launcherCache_; }
 
 private:
+    /// Executable path of a responsible process, read once per pass: many
+    /// processes share one responsible process.
+    const std::string& responsibleExe(Pid pid);
+
     AppTable table_;
+    std::unordered_map<Pid, std::string> responsibleExe_;
     std::map<std::string, CliRec> cli_;
     std::unordered_map<Pid, LauncherVerdict> launcherCache_;
 };

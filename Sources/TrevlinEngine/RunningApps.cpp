@@ -21,13 +21,7 @@ std::map<Pid, Entry> gEntries;
 std::vector<RunningAppInfo> gList;
 double gLastRefresh = 0;
 
-}  // namespace
-
-std::vector<RunningAppInfo> all(double maxAge) {
-    std::lock_guard<std::mutex> g(gLock);
-    const double t = now();
-    if (gLastRefresh > 0 && t - gLastRefresh < maxAge) return gList;
-    auto pids = allPids();
+std::vector<RunningAppInfo> refreshLocked(double t, const std::vector<Pid>& pids) {
     std::unordered_set<Pid> listed(pids.begin(), pids.end());
     auto& p = platform();
     for (Pid pid : pids) {
@@ -48,6 +42,22 @@ std::vector<RunningAppInfo> all(double maxAge) {
         if (e.info) gList.push_back(*e.info);
     gLastRefresh = t;
     return gList;
+}
+
+}  // namespace
+
+std::vector<RunningAppInfo> all(double maxAge) {
+    std::lock_guard<std::mutex> g(gLock);
+    const double t = now();
+    if (gLastRefresh > 0 && t - gLastRefresh < maxAge) return gList;
+    return refreshLocked(t, allPids());
+}
+
+std::vector<RunningAppInfo> all(double maxAge, const std::vector<Pid>& livePids) {
+    std::lock_guard<std::mutex> g(gLock);
+    const double t = now();
+    if (gLastRefresh > 0 && t - gLastRefresh < maxAge) return gList;
+    return refreshLocked(t, livePids);
 }
 
 void resetForTesting() {

@@ -12,6 +12,9 @@ namespace trevlin {
 namespace RunningApps {
 /// Every running application, at most `maxAge` seconds old.
 std::vector<RunningAppInfo> all(double maxAge);
+/// The same, taking the live pids from a listing the caller just made
+/// (saves listing every process twice).
+std::vector<RunningAppInfo> all(double maxAge, const std::vector<Pid>& livePids);
 /// Drops every cached entry (tests that swap platforms).
 void resetForTesting();
 }  // namespace RunningApps

@@ -141,7 +141,9 @@ TEST(JournalRecovery, ContinuesAndPromotesEverythingListed) {
     sleepFor(0.05);
     const int all = cpusAllowed(demoted);
     ASSERT_TRUE(platform().demote(demoted));
-    if (all > 1) EXPECT_LT(cpusAllowed(demoted), all);
+    if (all > 1) {
+        EXPECT_LT(cpusAllowed(demoted), all);
+    }
     const pid_t gone = deadPid(kids);
 
     const pid_t writer = deadPid(kids);

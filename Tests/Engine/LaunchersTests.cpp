@@ -48,7 +48,9 @@ TEST_F(LaunchersTest, EligibleExecutables) {
         p.uid = c.uid;
         auto got = Launchers::eligibleExecutable(500, {}, c.runningTops);
         EXPECT_EQ(got.has_value(), c.eligible);
-        if (c.eligible && got) EXPECT_EQ(*got, c.exe);
+        if (c.eligible && got) {
+            EXPECT_EQ(*got, c.exe);
+        }
     }
 }
 

@@ -272,6 +272,31 @@ TEST_F(MonitorTest, GroupOutlivesItsLauncherAndPassesToTheNextOne) {
     EXPECT_EQ(row(s, "cli:bash")->processCount, 2);
 }
 
+TEST_F(MonitorTest, ProcessThatRunsANewExecutableIsGroupedAfresh) {
+    sim->spawn(10, "/usr/bin/bash");
+    sim->spawn(20, "/usr/bin/cargo");
+    sim->spawn(11, "/usr/bin/bash", 1.0, 10);  // forked by the shell...
+    startMonitor();
+    EXPECT_TRUE(row(tick(), "cli:bash"));
+
+    // ...then it moves to a job of its own and runs rustc. The move alone
+    // does not make it look again; the new executable does.
+    sim->edit(11, [](SimProcess& p) { p.responsible = 20; });
+    sim->spawn(21, "/usr/bin/cc", 0, 20);  // cargo is a launcher now
+    MonitorSnapshot s;
+    for (int i = 0; i < 12; ++i) s = tick();
+    ASSERT_TRUE(row(s, "cli:bash"));
+    EXPECT_NEAR(row(s, "cli:bash")->cores, 1.0, 1e-6);
+
+    sim->edit(11, [](SimProcess& p) { p.exe = "/usr/bin/rustc"; });
+    for (int i = 0; i < 12; ++i) s = tick();
+    ASSERT_TRUE(row(s, "cli:cargo"));
+    EXPECT_NEAR(row(s, "cli:cargo")->cores, 1.0, 1e-6);
+    ASSERT_TRUE(row(s, "cli:bash"));
+    EXPECT_EQ(row(s, "cli:bash")->processCount, 1) << "only the shell itself is left";
+    EXPECT_EQ(row(s, "cli:bash")->cores, 0);
+}
+
 TEST_F(MonitorTest, FrontmostRow) {
     app(100, "/opt/Front.desktop", "Front");
     sim->spawn(101, "/usr/lib/front/helper", 0, 100);

@@ -6,6 +6,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
+#include <charconv>
+#include <cstdio>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -37,39 +40,42 @@ static std::string pidDir(const std::string& procRoot, Pid pid) {
     return procRoot + "/" + std::to_string(pid);
 }
 
-std::optional<ProcStat> parseStat(const std::string& text) {
+std::optional<ProcStat> parseStat(std::string_view text) {
     auto close = text.rfind(')');
-    if (close == std::string::npos || close + 2 >= text.size()) return std::nullopt;
-    // Fields after the command name, starting with field 3 (state).
-    const char* p = text.c_str() + close + 2;
-    const char* end = text.c_str() + text.size();
-    std::vector<std::string_view> f;
-    f.reserve(48);
-    while (p < end) {
+    if (close == std::string_view::npos || close + 2 >= text.size()) return std::nullopt;
+    // Fields after the command name, starting with field 3 (state). Parsed
+    // in place: this runs for every process at every monitor pass.
+    const char* p = text.data() + close + 2;
+    const char* end = text.data() + text.size();
+    std::array<std::string_view, 64> f;
+    size_t count = 0;
+    while (p < end && count < f.size()) {
         while (p < end && *p == ' ') ++p;
         const char* s = p;
         while (p < end && *p != ' ' && *p != '\n') ++p;
-        if (p > s) f.emplace_back(s, static_cast<size_t>(p - s));
+        if (p > s) f[count++] = std::string_view(s, static_cast<size_t>(p - s));
         if (p < end && *p == '\n') break;
     }
     // f[0] is field 3; field k is f[k - 3].
     auto num = [&](int field, auto& out) -> bool {
+        using T = std::remove_reference_t<decltype(out)>;
         size_t i = static_cast<size_t>(field - 3);
-        if (i >= f.size()) return false;
-        std::string tmp(f[i]);
-        char* e = nullptr;
-        errno = 0;
-        long long v = std::strtoll(tmp.c_str(), &e, 10);
-        if (errno || e == tmp.c_str()) {
-            unsigned long long u = std::strtoull(tmp.c_str(), &e, 10);
-            if (e == tmp.c_str()) return false;
-            out = static_cast<std::remove_reference_t<decltype(out)>>(u);
+        if (i >= count) return false;
+        const char* b = f[i].data();
+        const char* e = b + f[i].size();
+        long long v = 0;
+        if (auto r = std::from_chars(b, e, v); r.ec == std::errc() && r.ptr != b) {
+            out = static_cast<T>(v);
             return true;
         }
-        out = static_cast<std::remove_reference_t<decltype(out)>>(v);
-        return true;
+        unsigned long long u = 0;  // beyond the signed range
+        if (auto r = std::from_chars(b, e, u); r.ec == std::errc() && r.ptr != b) {
+            out = static_cast<T>(u);
+            return true;
+        }
+        return false;
     };
-    if (f.empty() || f[0].empty()) return std::nullopt;
+    if (count == 0 || f[0].empty()) return std::nullopt;
     ProcStat st;
     st.state = f[0][0];
     if (!num(4, st.ppid) || !num(5, st.pgrp) || !num(14, st.utime) || !num(15, st.stime) ||
@@ -80,16 +86,34 @@ std::optional<ProcStat> parseStat(const std::string& text) {
     return st;
 }
 
-std::optional<ProcStat> readStat(const std::string& procRoot, Pid pid) {
-    auto t = readSmallFile(pidDir(procRoot, pid) + "/stat", 8192);
+/// Reads a stat file with one read into a stack buffer (the whole record
+/// comes in one read), falling back to a whole-file read when it is larger.
+static std::optional<ProcStat> readStatFile(const std::string& path) {
+    char buf[2048];
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return std::nullopt;
+    ssize_t n;
+    do {
+        n = ::read(fd, buf, sizeof buf);
+    } while (n < 0 && errno == EINTR);
+    ::close(fd);
+    if (n < 0) return std::nullopt;
+    if (static_cast<size_t>(n) < sizeof buf) return parseStat(std::string_view(buf, static_cast<size_t>(n)));
+    auto t = readSmallFile(path, 8192);
     if (!t) return std::nullopt;
     return parseStat(*t);
 }
 
+std::optional<ProcStat> readStat(const std::string& procRoot, Pid pid) {
+    char tail[32];
+    std::snprintf(tail, sizeof tail, "/%d/stat", static_cast<int>(pid));
+    return readStatFile(procRoot + tail);
+}
+
 std::optional<ProcStat> readTaskStat(const std::string& procRoot, Pid pid, Pid tid) {
-    auto t = readSmallFile(pidDir(procRoot, pid) + "/task/" + std::to_string(tid) + "/stat", 8192);
-    if (!t) return std::nullopt;
-    return parseStat(*t);
+    char tail[48];
+    std::snprintf(tail, sizeof tail, "/%d/task/%d/stat", static_cast<int>(pid), static_cast<int>(tid));
+    return readStatFile(procRoot + tail);
 }
 
 std::optional<uint64_t> readBootTime(const std::string& procRoot) {

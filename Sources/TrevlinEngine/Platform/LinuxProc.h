@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace trevlin::linux {
@@ -28,7 +29,7 @@ struct ProcStat {
 std::optional<std::string> readSmallFile(const std::string& path, size_t limit = 1 << 20);
 
 /// Parses the text of a stat file (the command name may hold spaces and parentheses).
-std::optional<ProcStat> parseStat(const std::string& text);
+std::optional<ProcStat> parseStat(std::string_view text);
 std::optional<ProcStat> readStat(const std::string& procRoot, Pid pid);
 std::optional<ProcStat> readTaskStat(const std::string& procRoot, Pid pid, Pid tid);
 
