@@ -103,8 +103,8 @@ void AppScanner::remember(Pid pid, bool member, double t, std::vector<Pid>& memb
     }
 }
 
-bool AppScanner::launches(Pid launcher, const std::unordered_set<Pid>& runningPids,
-                          const std::unordered_set<std::string>& runningTops) {
+bool AppScanner::launches(Pid launcher, const std::set<Pid>& runningPids,
+                          const std::set<std::string>& runningTops) {
     auto it = launcherVerdict_.find(launcher);
     if (it != launcherVerdict_.end()) return it->second;
     bool verdict = false;
@@ -115,8 +115,8 @@ bool AppScanner::launches(Pid launcher, const std::unordered_set<Pid>& runningPi
 }
 
 std::vector<Pid> AppScanner::groupMembers() {
-    std::unordered_set<Pid> runningPids;
-    std::unordered_set<std::string> runningTops;
+    std::set<Pid> runningPids;
+    std::set<std::string> runningTops;
     for (const auto& app : RunningApps::all(0.5)) {
         if (!app.bundlePath || !isBundlePath(*app.bundlePath)) continue;
         runningPids.insert(app.pid);

@@ -14,7 +14,6 @@
 #include <optional>
 #include <set>
 #include <string>
-#include <unordered_set>
 #include <vector>
 
 namespace trevlin {
@@ -63,8 +62,8 @@ private:
     std::vector<Pid> groupMembers();
     /// Adds a member to `members`; a non-member is skipped for the next 10 s.
     void remember(Pid pid, bool member, double t, std::vector<Pid>& members);
-    bool launches(Pid launcher, const std::unordered_set<Pid>& runningPids,
-                  const std::unordered_set<std::string>& runningTops);
+    bool launches(Pid launcher, const std::set<Pid>& runningPids,
+                  const std::set<std::string>& runningTops);
 
     std::string path_;
     std::string prefix_;
