@@ -13,7 +13,7 @@
 //                    [caps (default 0.5,1.0,1.5)] [methods (default strict,smart)]
 //
 // Prints one Markdown table per method. The error is shown where the cap is
-// below what the loops use unlimited; elsewhere the limiter has nothing to do.
+// below what the loops use unlimited; elsewhere the limiter has nothing to hold.
 
 #include "LimiterManager.h"
 #include "Platform/Platform.h"
@@ -159,7 +159,7 @@ int main(int argc, char** argv) {
                 if (c.free > cap * 1.05)
                     std::snprintf(error, sizeof error, "%+.1f %%", (c.used - cap) / cap * 100.0);
                 else
-                    std::snprintf(error, sizeof error, "(load below cap)");
+                    std::snprintf(error, sizeof error, "(load not above cap)");
                 std::printf("| %.1f | %d | %.3f | %.3f | %s | %.2f %% of a core |\n", cap, count, c.free, c.used, error,
                             c.overhead * 100.0);
                 std::fflush(stdout);
