@@ -27,7 +27,43 @@ struct LimiterStatus {
 
     /// The value a limiter starts with: name, key, cap and method of its rule.
     static LimiterStatus initial(const std::string& name, const std::string& path, double maxCores, Method method);
+
+    /// What a duty-cycle limiter (smart, strict, ecores) measured this second.
+    struct DutyCycleFacts {
+        double currentCores = 0;   ///< smoothed use
+        int processCount = 0;      ///< live processes seen
+        int candidateCount = 0;    ///< processes under stop/continue control
+        int demotedCount = 0;
+        double fraction = 1.0;     ///< allowed run fraction
+        std::string note;
+        double unthrottledCores = 0;
+        double savedCores = 0;
+    };
+    static LimiterStatus dutyCycle(const std::string& name, const std::string& path, double maxCores, Method method,
+                                   const DutyCycleFacts& facts);
+
+    /// What the pause loop knows this second.
+    struct PauseFacts {
+        PauseState state = PauseState::inFront;
+        double currentCores = 0;
+        int processCount = 0;      ///< process records
+        int stoppedCount = 0;      ///< records stopped right now
+        std::string reason;        ///< why the app is spared (state `spared`)
+        double cappedEstimate = 0; ///< unthrottled estimate, bounded by what the machine could give
+    };
+    static LimiterStatus pause(const std::string& name, const std::string& path, double maxCores,
+                               const PauseFacts& facts);
+
     bool operator==(const LimiterStatus&) const = default;
 };
+
+namespace LimiterNotes {
+/// `ecores` over its cap with nothing left to move.
+extern const char* const ecoresNothingLeft;
+/// `smart` over its cap with what is left spared because it is in front.
+extern const char* const smartRestInFront;
+/// `strict` over its cap with what is left in processes never stopped.
+extern const char* const strictRestUntouchable;
+}  // namespace LimiterNotes
 
 }  // namespace trevlin

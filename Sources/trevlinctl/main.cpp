@@ -22,6 +22,14 @@ const Command kCommands[] = {
      "apps [--seconds N] [--json]\n"
      "      Samples every process for N seconds (default 2) and prints one line\n"
      "      per app and command-line group, then \"Other / system\"."},
+    {"limit", runLimit,
+     "limit KEY --cores N [--method smart|strict|ecores|pause] [--always-efficiency]\n"
+     "      [--no-catch-up] [--no-spare-busy] [--period MS]\n"
+     "      Holds one app (a .desktop path) or command-line group (cli:NAME) to N cores,\n"
+     "      printing its status once a second; SIGINT, SIGTERM or SIGHUP restores it and quits."},
+    {"recover", runRecover,
+     "recover\n"
+     "      Continues every process that an abnormally ended run left stopped or demoted."},
 };
 
 void printUsage(FILE* out) {

@@ -1,0 +1,435 @@
+// The limiter's loops on the simulated platform: virtual time, exact CPU
+// accounting, every signal recorded, and the write-ahead rule checked at
+// every stop, continue, demote and promote (see LimiterSim.h).
+#include "FrontmostTracker.h"
+#include "LimiterSim.h"
+#include "ProcessUtil.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <cstdlib>
+#include <fstream>
+
+using namespace trevlin;
+using namespace trevlin::test;
+
+namespace {
+
+const std::string kBundle = "/usr/share/applications/busy.desktop";
+
+Rule rule(Method m, double cores = 1.0, bool alwaysEfficiency = false, bool catchUp = false, bool sparesBusy = false) {
+    return Rule(cores, m, alwaysEfficiency, catchUp, sparesBusy);
+}
+
+class Limiter : public LimiterSimTest {
+protected:
+    /// An app: main process 100 registered with the desktop, helpers with
+    /// the given demands (pids 101, 102, …) that the main process is
+    /// responsible for.
+    void app(std::vector<double> helperDemands, double mainDemand = 0) {
+        sim->spawn(100, "/usr/lib/busy/busy", mainDemand);
+        sim->setApp(RunningAppInfo{100, kBundle, "busy", "org.example.busy", ActivationPolicy::regular});
+        Pid pid = 101;
+        for (double d : helperDemands) sim->spawn(pid++, "/usr/lib/busy/worker", d, 100);
+    }
+    /// A process that must never be touched (its command line is unreadable).
+    void critical(Pid pid, double demand) {
+        sim->spawn(pid, "/usr/lib/busy/guard", demand, 100);
+        sim->edit(pid, [](SimProcess& p) { p.cmd = ""; });
+    }
+    LimiterStatus lastStatus() {
+        std::lock_guard<std::mutex> g(publishedLock);
+        return published.empty() ? LimiterStatus{} : published.back();
+    }
+    /// Runs until `pid` is stopped (at most `limit` seconds later).
+    void runUntilStopped(Pid pid, double limit = 3.0) {
+        // The clock only moves as far as the limiter's next deadline, so
+        // step the limit rather than reading the clock.
+        double target = sim->time();
+        const double end = target + limit;
+        while (!sim->get(pid).stopped && target < end) runTo(target += 0.01);
+        ASSERT_TRUE(sim->get(pid).stopped);
+    }
+    /// Waits until the limiter holds `pid` stopped, then lets that process
+    /// die and gives its pid to a new, idle one. Returns the time of the swap.
+    double reuseHeldPid(Pid pid) {
+        runTo(3);
+        runUntilStopped(pid);
+        const double swap = sim->time() + 0.0005;
+        sim->remove(pid);
+        sim->advance(0.001);
+        sim->spawn(pid, "/usr/lib/busy/worker", 0.0, 100);
+        return swap;
+    }
+};
+
+TEST_F(Limiter, NothingStopsInTheFirstSecondThenTheCapHolds) {
+    app({1.0, 1.0});
+    startLimiter(rule(Method::strict, 1.0), kBundle, "busy");
+    runTo(1.99);
+    EXPECT_TRUE(signalTimes(101, SIGSTOP).empty());
+    EXPECT_TRUE(signalTimes(102, SIGSTOP).empty());
+    runTo(10);
+    ASSERT_FALSE(signalTimes(101, SIGSTOP).empty());
+    EXPECT_GE(signalTimes(101, SIGSTOP).front(), 2.0);
+    const double before = cpu(101) + cpu(102);
+    runTo(20);
+    EXPECT_NEAR((cpu(101) + cpu(102) - before) / 10.0, 1.0, 0.05);
+    LimiterStatus s = lastStatus();
+    EXPECT_EQ(s.pausedProcessCount, 2);
+    EXPECT_EQ(s.processCount, 3);
+    EXPECT_TRUE(s.isThrottling);
+    EXPECT_NEAR(s.allowedRunFraction, 0.5, 0.08);
+    EXPECT_NE(s.summaryLine.find("busy is using 1.0"), std::string::npos) << s.summaryLine;
+    EXPECT_NE(s.summaryLine.find("pausing 2 busy process(es), allowed "), std::string::npos) << s.summaryLine;
+    // While held, the estimate says the app would use its full two cores.
+    EXPECT_NEAR(s.unthrottledCores, 2.0, 0.15);
+    EXPECT_NEAR(s.savedCores, 1.0, 0.15);
+}
+
+TEST_F(Limiter, CapBelowUntouchableUseLeavesThreePercentRunTime) {
+    struct Case {
+        Method method;
+        const char* note;
+    };
+    for (const Case& c : {Case{Method::smart, LimiterNotes::smartRestInFront},
+                          Case{Method::strict, LimiterNotes::strictRestUntouchable}}) {
+        SCOPED_TRACE(rawValue(c.method));
+        TearDown();
+        SetUp();
+        app({1.0});
+        critical(103, 1.5);
+        startLimiter(rule(c.method, 0.5), kBundle, "busy");
+        runTo(5);
+        const double before = cpu(101);
+        const size_t continues = signalTimes(101, SIGCONT, 5).size();
+        runTo(10);
+        LimiterStatus s = lastStatus();
+        EXPECT_EQ(s.allowedRunFraction, 0.03);
+        EXPECT_EQ(s.note, c.note);
+        EXPECT_NE(s.summaryLine.find("allowed 3% run time; " + std::string(c.note)), std::string::npos)
+            << s.summaryLine;
+        // It still runs 3 % of every period.
+        EXPECT_NEAR((cpu(101) - before) / 5.0, 0.03, 0.005);
+        EXPECT_NEAR(static_cast<double>(signalTimes(101, SIGCONT, 5).size() - continues), 50, 2);
+    }
+}
+
+TEST_F(Limiter, NoCandidatesMeansFullRunTimeAndNoStops) {
+    app({0.01, 0.02});
+    critical(103, 1.5);
+    startLimiter(rule(Method::strict, 0.5), kBundle, "busy");
+    runTo(6);
+    for (Pid pid : {100, 101, 102, 103}) EXPECT_TRUE(signalTimes(pid, SIGSTOP).empty()) << pid;
+    LimiterStatus s = lastStatus();
+    EXPECT_EQ(s.allowedRunFraction, 1.0);
+    EXPECT_FALSE(s.isThrottling);
+    EXPECT_EQ(s.pausedProcessCount, 0);
+    EXPECT_NE(s.summaryLine.find(": not pausing anything; " + std::string(LimiterNotes::strictRestUntouchable)),
+              std::string::npos)
+        << s.summaryLine;
+}
+
+TEST_F(Limiter, GainStopsAtAQuarterSoRunTimeComesBackPromptly) {
+    // Ten seconds far over the cap drive the gain down; unclamped it would
+    // be near zero and the app would stay at 3 % long after the load is gone.
+    app({1.0});
+    critical(103, 1.5);
+    startLimiter(rule(Method::strict, 1.0), kBundle, "busy");
+    runTo(12);
+    EXPECT_EQ(lastStatus().allowedRunFraction, 0.03);
+    sim->setDemand(103, 0);
+    runTo(13.05);
+    const double fraction = lastStatus().allowedRunFraction;
+    EXPECT_GE(fraction, 0.25);
+    EXPECT_LE(fraction, 0.35);
+    // The gain climbs back (1 % a tick) until the app uses its cap.
+    runTo(40);
+    const double before = cpu(101);
+    runTo(50);
+    EXPECT_NEAR((cpu(101) - before) / 10.0, 1.0, 0.05);
+}
+
+TEST_F(Limiter, ReusedPidGetsAFreshRecordAndNoOldSignals) {
+    app({1.0, 1.0});
+    startLimiter(rule(Method::strict, 0.5), kBundle, "busy");
+    const double swap = reuseHeldPid(101);
+    runTo(swap + 3);
+    EXPECT_TRUE(signalTimes(101, SIGSTOP, swap).empty());
+    EXPECT_TRUE(signalTimes(101, SIGCONT, swap).empty());
+    EXPECT_FALSE(journal->entry(kBundle, 101).has_value());
+    EXPECT_TRUE(journal->entry(kBundle, 102).has_value());
+}
+
+TEST_F(Limiter, RestoreSkipsAPidThatNamesAnotherProcessNow) {
+    app({1.0, 1.0});
+    auto limiter = startLimiter(rule(Method::strict, 0.5), kBundle, "busy");
+    const double swap = reuseHeldPid(101);
+    limiter->stop();
+    EXPECT_TRUE(signalTimes(101, SIGCONT, swap).empty());
+    EXPECT_FALSE(sim->get(102).stopped);
+}
+
+TEST_F(Limiter, SmartSparesTheFrontAppUnlessItsWorkIsLowPriority) {
+    for (Method m : {Method::smart, Method::strict}) {
+        SCOPED_TRACE(rawValue(m));
+        TearDown();
+        SetUp();
+        app({1.0, 1.0});
+        sim->edit(102, [](SimProcess& p) { p.priority = 5; });
+        sim->setFront(100);
+        startLimiter(rule(m, 0.5), kBundle, "busy");
+        runTo(6);
+        EXPECT_EQ(signalTimes(101, SIGSTOP).empty(), m == Method::smart);
+        EXPECT_FALSE(signalTimes(102, SIGSTOP).empty());
+        // Once another app is in front, smart holds everything busy.
+        sim->spawn(500, "/usr/bin/other");
+        sim->setFront(500);
+        runTo(8);
+        EXPECT_FALSE(signalTimes(101, SIGSTOP, 6.2).empty());
+    }
+}
+
+TEST_F(Limiter, BrowserMainProcessIsNeverStoppedItsHelpersAre) {
+    for (Method m : {Method::strict, Method::smart, Method::pause}) {
+        SCOPED_TRACE(rawValue(m));
+        TearDown();
+        SetUp();
+        app({}, 1.0);
+        sim->edit(100, [](SimProcess& p) { p.exe = "/opt/browser/browser"; p.cmd = "/opt/browser/browser --no-first-run"; });
+        auto helper = [&](Pid pid, const std::string& args) {
+            sim->spawn(pid, "/opt/browser/browser", 1.0, 100);
+            sim->edit(pid, [&](SimProcess& p) { p.cmd = "/opt/browser/browser " + args; });
+        };
+        helper(101, "--type=renderer --lang=en");
+        helper(102, "--type=gpu-process --enable-x");
+        helper(103, "--type=utility --utility-sub-type=network.mojom.NetworkService --lang=en");
+        helper(104, "--type=utility --utility-sub-type=audio.mojom.AudioService");
+        sim->spawn(500, "/usr/bin/other");
+        sim->setFront(500);
+        startLimiter(rule(m, 0.5), kBundle, "busy");
+        runTo(6);
+        EXPECT_FALSE(signalTimes(101, SIGSTOP).empty());
+        for (Pid pid : {100, 102, 103, 104}) EXPECT_TRUE(signalTimes(pid, SIGSTOP).empty()) << pid;
+    }
+}
+
+TEST_F(Limiter, PauseOnACommandLineGroupNeverStopsAnything) {
+    sim->spawn(200, "/usr/bin/node", 0);
+    sim->spawn(201, "/usr/bin/node", 1.0, 200);
+    sim->spawn(202, "/usr/bin/node", 1.0, 200);
+    startLimiter(rule(Method::pause, 1.0, false, true, false), "cli:node", "node",
+                 [] { return std::vector<Pid>{201, 202}; });
+    runTo(8);
+    EXPECT_TRUE(sim->sent().empty());
+    LimiterStatus s = lastStatus();
+    EXPECT_EQ(s.pauseState, PauseState::none);
+    EXPECT_EQ(s.summaryLine, "node: pause is not available for command-line groups");
+    EXPECT_FALSE(s.isThrottling);
+}
+
+TEST_F(Limiter, SwitchingToAPausedAppContinuesItFromTheTrackerCallback) {
+    app({1.0, 1.0});
+    sim->spawn(500, "/usr/bin/other");
+    sim->setFront(500);
+    startLimiter(rule(Method::pause), kBundle, "busy");
+    runTo(4);
+    for (Pid pid : {100, 101, 102}) ASSERT_TRUE(sim->get(pid).stopped) << pid;
+    LimiterStatus held = lastStatus();
+    EXPECT_EQ(held.pauseState, PauseState::paused);
+    EXPECT_EQ(held.summaryLine, "busy paused in background (3 of 3 processes stopped)");
+    EXPECT_EQ(held.allowedRunFraction, 0.0);
+
+    // The activation arrives on this (the main) thread; the continues must
+    // come from it, not from the limiter's next turn.
+    const double switchAt = sim->time();
+    sim->setFront(101);
+    const auto me = std::this_thread::get_id();
+    for (Pid pid : {100, 101, 102}) {
+        EXPECT_FALSE(sim->get(pid).stopped) << pid;
+        bool fromCallback = false;
+        for (const auto& s : sim->sent())
+            if (s.pid == pid && s.signal == SIGCONT && s.time >= switchAt && s.thread == me) fromCallback = true;
+        EXPECT_TRUE(fromCallback) << pid;
+    }
+    runTo(switchAt + 2);
+    EXPECT_EQ(lastStatus().pauseState, PauseState::inFront);
+    EXPECT_TRUE(journal->entries().empty());
+}
+
+TEST_F(Limiter, BackToTheBackgroundRightAfterAnActivationHoldsAgain) {
+    app({1.0, 1.0});
+    sim->spawn(500, "/usr/bin/other");
+    sim->setFront(500);
+    startLimiter(rule(Method::pause), kBundle, "busy");
+    runTo(4);
+    ASSERT_TRUE(sim->get(101).stopped);
+    // A quick look at the app and straight back, possibly before the loop's
+    // next turn: the processes the activation continued are held again.
+    sim->setFront(100);
+    sim->setFront(500);
+    runTo(4.6);
+    for (Pid pid : {100, 101, 102}) EXPECT_TRUE(sim->get(pid).stopped) << pid;
+    EXPECT_EQ(lastStatus().summaryLine, "busy paused in background (3 of 3 processes stopped)");
+}
+
+TEST_F(Limiter, PauseSparesAnAppThatPlaysAudio) {
+    app({1.0});
+    sim->spawn(500, "/usr/bin/other");
+    sim->setFront(500);
+    PowerAssertion audio;
+    audio.type = "PreventUserIdleSystemSleep";
+    audio.level = 255;
+    audio.name = std::string(PowerAssertion::audioPrefix) + ".stream.music";
+    audio.onBehalfOf = 101;
+    sim->setPowerAssertionList(std::vector<PowerAssertion>{audio});
+    startLimiter(rule(Method::pause, 1.0, false, false, true), kBundle, "busy");
+    runTo(4);
+    EXPECT_TRUE(sim->sent().empty());
+    EXPECT_EQ(lastStatus().pauseState, PauseState::spared);
+    EXPECT_EQ(lastStatus().pauseDetail, "playing audio");
+    EXPECT_EQ(lastStatus().summaryLine, "busy in background, not paused: playing audio");
+    // The music stops: held within the next ask (every 2 s).
+    sim->setPowerAssertionList(std::vector<PowerAssertion>{});
+    runTo(6.5);
+    EXPECT_TRUE(sim->get(101).stopped);
+    EXPECT_EQ(lastStatus().pauseState, PauseState::paused);
+}
+
+TEST_F(Limiter, CatchUpWindowsFollowTheTestInterval) {
+    struct Case {
+        const char* value;
+        bool catchesUp;
+    };
+    for (const Case& c : {Case{"10", true}, Case{"0", false}, Case{"abc", false}}) {
+        SCOPED_TRACE(c.value);
+        TearDown();
+        SetUp();
+        ::setenv("TREVLIN_CATCHUP_TEST_SECONDS", c.value, 1);
+        app({1.0});
+        sim->spawn(500, "/usr/bin/other");
+        sim->setFront(500);
+        startLimiter(rule(Method::pause, 1.0, false, true, false), kBundle, "busy");
+        runTo(45);
+        ::unsetenv("TREVLIN_CATCHUP_TEST_SECONDS");
+        // The hold begins at the second scan, 0.4 s after the start at the
+        // earliest (the loop turns every 0.25 s).
+        auto stops = signalTimes(101, SIGSTOP);
+        auto continues = signalTimes(101, SIGCONT);
+        ASSERT_FALSE(stops.empty());
+        const double held = stops.front();
+        EXPECT_GE(held, 1.4);
+        EXPECT_LE(held, 1.6);
+        if (!c.catchesUp) {
+            EXPECT_EQ(stops.size(), 1u);
+            EXPECT_TRUE(continues.empty());
+            continue;
+        }
+        // Held 10 s, runs 5 s, held again for 10 s, and so on.
+        ASSERT_EQ(continues.size(), 3u);
+        ASSERT_EQ(stops.size(), 3u);
+        for (int i = 0; i < 3; ++i) {
+            EXPECT_NEAR(continues[i], held + 10.0 + 15.0 * i, 0.3) << i;
+            if (i + 1 < 3) {
+                EXPECT_NEAR(stops[i + 1] - continues[i], 5.0, 0.3) << i;
+            }
+        }
+    }
+}
+
+TEST_F(Limiter, MethodChangeFromStrictToPauseContinuesEverythingFirst) {
+    app({1.0, 1.0});
+    sim->setFront(100);  // in front: the pause loop will not hold
+    auto limiter = startLimiter(rule(Method::strict, 0.5), kBundle, "busy");
+    runTo(3);
+    runUntilStopped(101);
+    ASSERT_FALSE(journal->entries().empty());
+    const double change = sim->time();
+    limiter->setRule(rule(Method::pause, 0.5));
+    runTo(change + 0.2);
+    for (Pid pid : {101, 102}) {
+        EXPECT_FALSE(sim->get(pid).stopped) << pid;
+        EXPECT_TRUE(signalTimes(pid, SIGSTOP, change + 0.0001).empty()) << pid;
+    }
+    EXPECT_TRUE(journal->entries().empty());
+    runTo(change + 3);
+    EXPECT_EQ(lastStatus().pauseState, PauseState::inFront);
+    EXPECT_EQ(lastStatus().method, Method::pause);
+}
+
+TEST_F(Limiter, EcoresMovesTheHeaviestProcessOneASecondAndBack) {
+    app({1.5, 0.6, 0.05});
+    auto limiter = startLimiter(rule(Method::ecores, 1.0), kBundle, "busy");
+    runTo(2.5);
+    EXPECT_TRUE(sim->get(101).demoted);
+    EXPECT_FALSE(sim->get(102).demoted);
+    runTo(3.5);
+    EXPECT_TRUE(sim->get(102).demoted);  // still over the cap: the next heaviest
+    runTo(6);
+    EXPECT_FALSE(sim->get(103).demoted);  // too light to be worth moving
+    EXPECT_EQ(lastStatus().note, LimiterNotes::ecoresNothingLeft);
+    EXPECT_EQ(lastStatus().demotedProcessCount, 2);
+    EXPECT_TRUE(sim->sent().empty());  // ecores never stops anything
+    // The load goes away: one process a second goes back.
+    sim->setDemand(101, 0);
+    sim->setDemand(102, 0);
+    runTo(20);
+    EXPECT_FALSE(sim->get(101).demoted);
+    EXPECT_FALSE(sim->get(102).demoted);
+    EXPECT_TRUE(journal->entries().empty());
+}
+
+TEST_F(Limiter, AlwaysEfficiencyPinsAndUnpinsWithTheRule) {
+    app({1.0, 0.0});
+    auto limiter = startLimiter(rule(Method::strict, 4.0, true), kBundle, "busy");
+    runTo(3);
+    for (Pid pid : {101, 102}) EXPECT_TRUE(sim->get(pid).demoted) << pid;
+    ASSERT_TRUE(journal->entry(kBundle, 102).has_value());
+    EXPECT_TRUE(journal->entry(kBundle, 102)->demoted);
+    limiter->setRule(rule(Method::strict, 4.0, false));
+    runTo(3.5);
+    for (Pid pid : {101, 102}) EXPECT_FALSE(sim->get(pid).demoted) << pid;
+    for (const auto& e : journal->entries()) EXPECT_FALSE(e.demoted) << e.pid;
+}
+
+TEST_F(Limiter, StoppingRestoresEverythingAndClearsTheJournal) {
+    app({1.0, 1.0, 1.0});
+    auto limiter = startLimiter(rule(Method::strict, 0.5, true), kBundle, "busy");
+    runTo(4);
+    runUntilStopped(101);
+    ASSERT_TRUE(std::ifstream(journal->filePath()).good());
+    limiter->stop();
+    for (Pid pid : {100, 101, 102, 103}) {
+        EXPECT_FALSE(sim->get(pid).stopped) << pid;
+        EXPECT_FALSE(sim->get(pid).demoted) << pid;
+    }
+    EXPECT_FALSE(std::ifstream(journal->filePath()).good());
+    LimiterStatus s = limiter->status();
+    EXPECT_EQ(s.currentCores, 0);
+    EXPECT_FALSE(s.isThrottling);
+    EXPECT_EQ(s.pausedProcessCount, 0);
+    EXPECT_EQ(s.demotedProcessCount, 0);
+    EXPECT_FALSE(s.summaryLine.empty());  // the last texts stay
+}
+
+TEST_F(Limiter, AProcessThatLeavesTheAppWhileStoppedIsContinued) {
+    app({1.0, 1.0});
+    std::vector<Pid> targets{100, 101, 102};
+    std::mutex lock;
+    startLimiter(rule(Method::strict, 0.5), "cli:busy", "busy", [&] {
+        std::lock_guard<std::mutex> g(lock);
+        return targets;
+    });
+    runTo(4);
+    runUntilStopped(101);
+    {
+        std::lock_guard<std::mutex> g(lock);
+        targets = {100, 102};
+    }
+    runTo(sim->time() + 1.5);
+    EXPECT_FALSE(sim->get(101).stopped);
+    EXPECT_FALSE(journal->entry("cli:busy", 101).has_value());
+}
+
+}  // namespace

@@ -1,0 +1,348 @@
+// The limiter against real busy processes, measured from /proc rather than
+// from the limiter's own figures: the cap holds, nothing is left stopped,
+// pause mode stops and continues, ecores moves a process to the last core and
+// back, and a killed `trevlinctl limit` is undone by `trevlinctl recover`.
+//
+// Every busy loop runs in a process group of its own under a `Children`
+// guard, which continues, kills and reaps it whatever happens.
+
+#include "Children.h"
+#include "FileNames.h"
+#include "FrontmostTracker.h"
+#include "LimiterManager.h"
+#include "MainThread.h"
+#include "Platform/LinuxPlatform.h"
+#include "ProcessUtil.h"
+#include "RunningApps.h"
+#include "TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+
+using namespace trevlin;
+using namespace trevlin::test;
+
+namespace {
+
+/// The real Linux platform, except that the front app is whatever the test
+/// activates: a test-only stand-in for the desktop, which a machine without
+/// an X server cannot provide.
+class FrontDrivenLinuxPlatform : public LinuxPlatform {
+public:
+    Pid startFrontTracking(std::function<void(Pid)> onChange) override {
+        std::lock_guard<std::mutex> g(lock_);
+        onChange_ = std::move(onChange);
+        return 0;
+    }
+    /// Delivers an activation of `pid` as the desktop would.
+    void activate(Pid pid) {
+        std::function<void(Pid)> cb;
+        {
+            std::lock_guard<std::mutex> g(lock_);
+            cb = onChange_;
+        }
+        if (cb) cb(pid);
+    }
+
+private:
+    std::mutex lock_;
+    std::function<void(Pid)> onChange_;
+};
+
+/// `count` busy loops under a shell that leads its own process group; the
+/// shell itself only waits.
+std::vector<pid_t> startLoops(Children& kids, int count, const std::string& shell = "/bin/sh") {
+    std::string script;
+    for (int i = 0; i < count; ++i) script += "(while :; do :; done) & ";
+    script += "wait";
+    const pid_t leader = kids.spawn({shell, "-c", script}, true);
+    std::vector<pid_t> loops;
+    for (int i = 0; i < 500 && static_cast<int>(loops.size()) < count; ++i) {
+        sleepFor(0.01);
+        loops.clear();
+        for (pid_t p : processGroupMembers(leader))
+            if (p != leader) loops.push_back(p);
+    }
+    return loops;
+}
+
+double cpuOf(const std::vector<pid_t>& pids) {
+    double sum = 0;
+    for (pid_t p : pids) sum += processCpuSeconds(p);
+    return sum;
+}
+
+double monotonicSeconds() {
+    timespec ts{};
+    ::clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
+
+std::string cpusAllowed(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(in, line))
+        if (line.rfind("Cpus_allowed_list:", 0) == 0) return line.substr(line.find_first_not_of(" \t", 18));
+    return "";
+}
+
+bool anyStopped(const std::vector<pid_t>& pids) {
+    for (pid_t p : pids)
+        if (processState(p) == 'T') return true;
+    return false;
+}
+
+bool waitFor(const std::function<bool()>& condition, double seconds) {
+    const double end = monotonicSeconds() + seconds;
+    while (monotonicSeconds() < end) {
+        if (condition()) return true;
+        sleepFor(0.005);
+    }
+    return condition();
+}
+
+std::vector<std::string> journalFiles(const std::string& dir) {
+    std::vector<std::string> out;
+    for (const auto& name : fileNames(dir))
+        if (name.rfind("journal-", 0) == 0) out.push_back(name);
+    return out;
+}
+
+class LimiterBusy : public ::testing::Test {
+protected:
+    void SetUp() override {
+        previous_ = currentPlatform();
+        platform_ = std::make_shared<FrontDrivenLinuxPlatform>();
+        setPlatform(platform_);
+        setMainThreadHook([](std::function<void()> work) { work(); });
+        FrontmostTracker::shared().resetForTesting();
+        RunningApps::resetForTesting();
+    }
+    void TearDown() override {
+        FrontmostTracker::shared().resetForTesting();
+        setMainThreadHook(nullptr);
+        setPlatform(previous_);
+    }
+    std::shared_ptr<FrontDrivenLinuxPlatform> platform_;
+    TempDir dir;
+    Children kids;
+
+private:
+    std::shared_ptr<Platform> previous_;
+};
+
+TEST_F(LimiterBusy, StrictCapHoldsRealProcessesAndStopLeavesNothingStopped) {
+    // Two loops in a session of their own. The scheduler shares the cores
+    // fairly between sessions, so one more busy loop in another session, not
+    // limited, shows what the job could get at most while other work shares
+    // this machine.
+    auto loops = startLoops(kids, 2);
+    auto reference = startLoops(kids, 1);
+    ASSERT_EQ(loops.size(), 2u);
+    ASSERT_EQ(reference.size(), 1u);
+    {
+        LimiterManager manager(dir.path());
+        manager.setRule(Rule(1.0, Method::strict, false, false, false), "cli:busy-loops", "busy loops",
+                        [loops] { return std::vector<Pid>(loops.begin(), loops.end()); });
+        sleepFor(3.0);  // the first second runs free, then the gain settles
+        const double c0 = cpuOf(loops), r0 = cpuOf(reference), t0 = monotonicSeconds();
+        sleepFor(5.0);
+        const double elapsed = monotonicSeconds() - t0;
+        const double used = (cpuOf(loops) - c0) / elapsed;
+        const double share = (cpuOf(reference) - r0) / elapsed;
+        // Never above the cap; below it only as far as other work on the
+        // machine keeps the job from reaching it.
+        EXPECT_LE(used, 1.1);
+        EXPECT_GE(used, std::min(0.9, 0.9 * share)) << "a busy session got " << share << " cores";
+        ASSERT_EQ(journalFiles(dir.path()).size(), 1u);
+        manager.shutdown();
+        for (pid_t p : loops) EXPECT_NE(processState(p), 'T') << p;
+        EXPECT_TRUE(journalFiles(dir.path()).empty());
+    }
+}
+
+TEST_F(LimiterBusy, PauseStopsTheAppAndAnActivationContinuesIt) {
+    auto loops = startLoops(kids, 2);
+    ASSERT_EQ(loops.size(), 2u);
+    FrontmostTracker::shared().start();
+    LimiterManager manager(dir.path());
+    manager.setRule(Rule(1.0, Method::pause, false, false, false), "/usr/share/applications/busy-test.desktop",
+                    "busy", [loops] { return std::vector<Pid>(loops.begin(), loops.end()); });
+    ASSERT_TRUE(waitFor([&] { return processState(loops[0]) == 'T' && processState(loops[1]) == 'T'; }, 3.0));
+    const double before = cpuOf(loops);
+    sleepFor(1.0);
+    EXPECT_LT(cpuOf(loops) - before, 0.05);
+
+    // The activation itself continues them, before the limiter's next turn.
+    platform_->activate(loops[1]);
+    for (pid_t p : loops) EXPECT_NE(processState(p), 'T') << p;
+    ASSERT_TRUE(waitFor([&] { return manager.status("/usr/share/applications/busy-test.desktop")->pauseState ==
+                                     PauseState::inFront; },
+                        2.0));
+    sleepFor(0.5);
+    EXPECT_FALSE(anyStopped(loops));
+
+    // Another app in front: held again.
+    platform_->activate(1);
+    EXPECT_TRUE(waitFor([&] { return processState(loops[0]) == 'T' && processState(loops[1]) == 'T'; }, 2.0));
+    manager.shutdown();
+    EXPECT_FALSE(anyStopped(loops));
+    EXPECT_TRUE(journalFiles(dir.path()).empty());
+}
+
+TEST_F(LimiterBusy, EcoresMovesTheHeaviestToTheLastCoreAndBack) {
+    const int cores = static_cast<int>(::sysconf(_SC_NPROCESSORS_ONLN));
+    if (cores < 2) GTEST_SKIP() << "one core: nowhere to move to";
+    const std::string all = "0-" + std::to_string(cores - 1);
+    const std::string last = std::to_string(cores - 1);
+    auto loops = startLoops(kids, 2);
+    ASSERT_EQ(loops.size(), 2u);
+    for (pid_t p : loops) ASSERT_EQ(cpusAllowed(p), all);
+
+    const std::string key = "cli:busy-loops";
+    LimiterManager manager(dir.path());
+    auto targets = [loops] { return std::vector<Pid>(loops.begin(), loops.end()); };
+    manager.setRule(Rule(0.3, Method::ecores, false, false, false), key, "busy loops", targets);
+    auto demoted = [&] {
+        int n = 0;
+        for (pid_t p : loops) n += cpusAllowed(p) == last;
+        return n;
+    };
+    ASSERT_TRUE(waitFor([&] { return demoted() >= 1; }, 4.0));
+    for (const auto& e : manager.journal().entries()) EXPECT_TRUE(e.demoted);
+    EXPECT_FALSE(anyStopped(loops));  // ecores never stops anything
+
+    // Room again under a high cap: back onto every core, one a second.
+    manager.setRule(Rule(8.0, Method::ecores, false, false, false), key, "busy loops", targets);
+    EXPECT_TRUE(waitFor([&] { return demoted() == 0; }, 5.0));
+    for (pid_t p : loops) EXPECT_EQ(cpusAllowed(p), all) << p;
+    manager.shutdown();
+    EXPECT_TRUE(journalFiles(dir.path()).empty());
+}
+
+/// One run of the command-line tool in the background; killed and reaped at
+/// the end unless the test reaped it.
+class ToolRun {
+public:
+    explicit ToolRun(const std::vector<std::string>& argv) {
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            std::vector<char*> args;
+            for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+            args.push_back(nullptr);
+            ::execv(args[0], args.data());
+            ::_exit(127);
+        }
+    }
+    ~ToolRun() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGKILL);
+            wait();
+        }
+    }
+    pid_t pid() const { return pid_; }
+    /// Waits for the tool to end; returns its wait status.
+    int wait() {
+        int status = 0;
+        while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+        }
+        pid_ = -1;
+        return status;
+    }
+
+private:
+    pid_t pid_ = -1;
+};
+
+/// The command-line tool, run with its data folder in a temporary folder.
+class Trevlinctl : public ::testing::Test {
+protected:
+    std::vector<std::string> tool(std::vector<std::string> args) {
+        std::vector<std::string> argv{"/usr/bin/env", "XDG_DATA_HOME=" + home.path(), TREVLINCTL_PATH};
+        argv.insert(argv.end(), args.begin(), args.end());
+        return argv;
+    }
+    /// Runs to completion; returns the exit status and standard output.
+    int run(std::vector<std::string> args, std::string* out = nullptr) {
+        std::string cmd;
+        for (const auto& a : tool(std::move(args))) cmd += "'" + a + "' ";
+        FILE* f = ::popen((cmd + "2>/dev/null").c_str(), "r");
+        std::string text;
+        char buf[4096];
+        while (size_t n = std::fread(buf, 1, sizeof buf, f)) text.append(buf, n);
+        int status = ::pclose(f);
+        if (out) *out = text;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    /// A copy of the shell under a name of this test's own, so that the
+    /// group key "cli:<name>" matches this job and nobody else's.
+    std::string uniqueShell() {
+        const std::string path = bin.path() + "/trevjob" + std::to_string(::getpid());
+        std::filesystem::copy_file("/bin/dash", path);
+        std::filesystem::permissions(path, std::filesystem::perms::owner_all);
+        return path;
+    }
+    std::string journalDir() { return home.path() + "/Trevlin"; }
+
+    TempDir home;
+    TempDir bin;
+    Children kids;
+};
+
+TEST_F(Trevlinctl, BadArgumentsExitWithTwo) {
+    for (const auto& args : std::vector<std::vector<std::string>>{
+             {"limit"},
+             {"limit", "cli:x"},
+             {"limit", "cli:x", "--cores", "0"},
+             {"limit", "cli:x", "--cores", "abc"},
+             {"limit", "cli:x", "--cores", "1", "--method", "fast"},
+             {"limit", "cli:x", "--cores", "1", "--period"},
+             {"limit", "relative.desktop", "--cores", "1"},
+             {"limit", "cli:x", "--cores", "1", "--frobnicate"},
+             {"recover", "extra"},
+         })
+        EXPECT_EQ(run(args), 2) << args.size();
+}
+
+TEST_F(Trevlinctl, InterruptRestoresEverythingAndExitsZero) {
+    const std::string shell = uniqueShell();
+    auto loops = startLoops(kids, 2, shell);
+    ASSERT_EQ(loops.size(), 2u);
+    ToolRun tool(this->tool({"limit", "cli:" + lastPathComponent(shell), "--cores", "0.2", "--method", "strict"}));
+    ASSERT_TRUE(waitFor([&] { return anyStopped(loops); }, 5.0));
+    ::kill(tool.pid(), SIGINT);
+    const int status = tool.wait();
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_FALSE(anyStopped(loops));
+    EXPECT_TRUE(journalFiles(journalDir()).empty());
+}
+
+TEST_F(Trevlinctl, RecoverContinuesWhatAKilledLimitLeftStopped) {
+    const std::string shell = uniqueShell();
+    auto loops = startLoops(kids, 2, shell);
+    ASSERT_EQ(loops.size(), 2u);
+    ToolRun tool(this->tool({"limit", "cli:" + lastPathComponent(shell), "--cores", "0.1", "--method", "strict"}));
+    // Killed the moment it holds a loop stopped (most of each period at 0.1 cores).
+    ASSERT_TRUE(waitFor([&] { return processState(loops[0]) == 'T'; }, 5.0));
+    ::kill(tool.pid(), SIGKILL);
+    tool.wait();
+    EXPECT_TRUE(anyStopped(loops));
+    ASSERT_EQ(journalFiles(journalDir()).size(), 1u);
+
+    std::string out;
+    EXPECT_EQ(run({"recover"}, &out), 0);
+    EXPECT_EQ(out, "restored 2 process(es)\n");
+    EXPECT_FALSE(anyStopped(loops));
+    EXPECT_TRUE(journalFiles(journalDir()).empty());
+}
+
+}  // namespace

@@ -1,0 +1,185 @@
+// Core-seconds from once-a-second reports, the seven days, savings.json.
+#include "SavingsLedger.h"
+#include "TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+
+using namespace trevlin;
+using namespace trevlin::test;
+
+namespace {
+
+// 2026-03-07 12:00 local time.
+double localNoon(int year, int month, int day) {
+    struct tm tm{};
+    tm.tm_year = year - 1900;
+    tm.tm_mon = month - 1;
+    tm.tm_mday = day;
+    tm.tm_hour = 12;
+    tm.tm_isdst = -1;
+    return static_cast<double>(::mktime(&tm));
+}
+
+class Ledger : public ::testing::Test {
+protected:
+    double uptime = 1000;
+    double wall = localNoon(2026, 3, 7);
+    SavingsLedger ledger{[this] { return uptime; }, [this] { return wall; }};
+    TempDir dir;
+
+    std::vector<std::string> filesIn() {
+        std::vector<std::string> out;
+        for (auto& e : std::filesystem::directory_iterator(dir.path())) out.push_back(e.path().filename().string());
+        std::sort(out.begin(), out.end());
+        return out;
+    }
+};
+
+TEST_F(Ledger, ReportsBecomeCoreSecondsCappedAtThreeSecondsEach) {
+    ledger.record("a", 0.5);
+    EXPECT_TRUE(ledger.days().empty());  // the first report has no interval yet
+    EXPECT_FALSE(ledger.isDirty());
+    uptime += 10;
+    ledger.record("a", 0.5);
+    EXPECT_DOUBLE_EQ(ledger.days().at("2026-03-07").apps.at("a"), 1.5);
+    uptime += 1;
+    ledger.record("a", 2.0);
+    uptime += 1;
+    ledger.record("b", 1.0);  // first for b
+    uptime += 1;
+    ledger.record("b", 1.0);
+    auto day = ledger.days().at("2026-03-07");
+    EXPECT_DOUBLE_EQ(day.apps.at("a"), 3.5);
+    EXPECT_DOUBLE_EQ(day.apps.at("b"), 1.0);
+    EXPECT_DOUBLE_EQ(day.total, 4.5);
+}
+
+TEST_F(Ledger, ZeroAfterZeroIsNotAChange) {
+    ledger.record("a", 0);
+    uptime += 1;
+    ledger.record("a", 0);
+    EXPECT_FALSE(ledger.isDirty());
+    EXPECT_TRUE(ledger.days().empty());
+}
+
+TEST_F(Ledger, LiveValuesOlderThanThreeSecondsAreLeftOut) {
+    ledger.record("a", 0.5);
+    uptime += 1;
+    ledger.record("b", 1.0);
+    uptime += 2.5;  // a is 3.5 s old, b 2.5 s
+    EXPECT_DOUBLE_EQ(ledger.currentSavedCores(), 1.0);
+    SavingsSummary s = ledger.summary(wall);
+    EXPECT_DOUBLE_EQ(s.nowCores, 1.0);
+    EXPECT_EQ(s.nowByKey, (std::map<std::string, double>{{"b", 1.0}}));
+    ledger.stop("b");
+    EXPECT_DOUBLE_EQ(ledger.currentSavedCores(), 0.0);
+}
+
+TEST_F(Ledger, SummaryCoversSevenLocalDaysTodayLast) {
+    ledger.record("a", 1.0);
+    for (int i = 0; i < 3; ++i) {
+        uptime += 1;
+        ledger.record("a", 1.0);
+    }
+    SavingsSummary s = ledger.summary(wall);
+    ASSERT_EQ(s.days.size(), 7u);
+    EXPECT_EQ(s.days.front().first, "2026-03-01");
+    EXPECT_EQ(s.days.back().first, "2026-03-07");
+    EXPECT_DOUBLE_EQ(s.days.back().second, 3.0 / 3600);
+    EXPECT_DOUBLE_EQ(s.todayCoreHours, 3.0 / 3600);
+    EXPECT_DOUBLE_EQ(s.todayByKey.at("a"), 3.0 / 3600);
+    EXPECT_DOUBLE_EQ(s.last7DaysCoreHours, 3.0 / 3600);
+    // A week later none of it is in the window.
+    SavingsSummary later = ledger.summary(localNoon(2026, 3, 14));
+    EXPECT_DOUBLE_EQ(later.last7DaysCoreHours, 0);
+    EXPECT_EQ(later.days.front().first, "2026-03-08");
+}
+
+TEST_F(Ledger, FileIsWrittenAtMostEveryThirtySecondsSortedAndPruned) {
+    const std::string path = dir.path() + "/data/savings.json";
+    // An eight-day-old day and one from six days ago are on disk.
+    dir.write("data/savings.json", R"({"version":1,"days":{"2026-02-27":{"total":50,"apps":{"x":50}},
+        "2026-03-01":{"total":7,"apps":{"x":7}}}})");
+    ledger.enablePersistence(path);
+    EXPECT_EQ(ledger.days().count("2026-02-27"), 0u);
+    EXPECT_EQ(ledger.days().count("2026-03-01"), 1u);
+
+    ledger.record("b", 1.0);
+    uptime += 1;
+    ledger.record("b", 1.0);  // uptime 1001 ≥ 30 after lastWrite 0: written now
+    EXPECT_EQ(ledger.writes(), 1);
+    uptime += 1;
+    ledger.record("b", 1.0);
+    EXPECT_EQ(ledger.writes(), 1);  // within 30 s
+    EXPECT_TRUE(ledger.isDirty());
+    uptime += 29;
+    ledger.record("b", 1.0);
+    EXPECT_EQ(ledger.writes(), 2);
+    EXPECT_FALSE(ledger.isDirty());
+
+    std::ifstream in(path);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(text, R"({
+  "days": {
+    "2026-03-01": {
+      "apps": {
+        "x": 7.0
+      },
+      "total": 7.0
+    },
+    "2026-03-07": {
+      "apps": {
+        "b": 5.0
+      },
+      "total": 5.0
+    }
+  },
+  "version": 1
+}
+)");
+}
+
+TEST_F(Ledger, AMalformedFileIsMovedAsideOnceAndMemoryKept) {
+    const std::string path = dir.write("savings.json", "{\"version\": 1, \"days\": {\"2026-03-07\": {\"total\": 1}}}");
+    ledger.record("a", 1.0);
+    uptime += 2;
+    ledger.record("a", 1.0);
+    ledger.enablePersistence(path);
+    auto files = filesIn();
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_EQ(files[0].rfind("savings.invalid-", 0), 0u) << files[0];
+    EXPECT_EQ(files[0].find(':'), std::string::npos);
+    EXPECT_DOUBLE_EQ(ledger.days().at("2026-03-07").total, 2.0);
+    // The next write creates a fresh file; the moved one stays untouched.
+    uptime += 1;
+    ledger.record("a", 1.0);
+    ledger.flush();
+    files = filesIn();
+    EXPECT_EQ(files.size(), 2u);
+    ledger.enablePersistence(path);
+    EXPECT_EQ(filesIn().size(), 2u);
+}
+
+TEST_F(Ledger, MissingFileKeepsMemoryAndAWriteFailureRetries) {
+    ledger.enablePersistence(dir.path() + "/none/savings.json");
+    ledger.record("a", 1.0);
+    uptime += 1;
+    ledger.record("a", 1.0);
+    EXPECT_EQ(ledger.writes(), 1);
+
+    // A folder where the file should be: the write fails and stays dirty.
+    SavingsLedger blocked{[this] { return uptime; }, [this] { return wall; }};
+    dir.mkdir("blocked/savings.json");
+    blocked.enablePersistence(dir.path() + "/blocked/savings.json");
+    blocked.record("a", 1.0);
+    uptime += 1;
+    blocked.record("a", 1.0);
+    EXPECT_EQ(blocked.writes(), 0);
+    EXPECT_TRUE(blocked.isDirty());
+}
+
+}  // namespace
