@@ -409,8 +409,8 @@ TEST_F(MonitorTest, StartResumesWhatADeadInstanceLeftStopped) {
     startMonitor();
     EXPECT_FALSE(sim->get(77).stopped);
     EXPECT_FALSE(std::ifstream(path).good()) << "the orphan file is gone";
-    ASSERT_EQ(sim->signals().size(), 1u);
-    EXPECT_EQ(sim->signals()[0].signal, SIGCONT);
+    ASSERT_EQ(sim->signalLog().size(), 1u);
+    EXPECT_EQ(sim->signalLog()[0].signal, SIGCONT);
 }
 
 TEST_F(MonitorTest, StartingTwiceIsHarmlessAndStopKeepsHistory) {

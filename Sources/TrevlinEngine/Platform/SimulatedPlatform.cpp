@@ -226,7 +226,7 @@ void SimulatedPlatform::notifyWaiters() {
     cv_.notify_all();
 }
 
-std::vector<SimulatedPlatform::SignalRecord> SimulatedPlatform::signals() {
+std::vector<SimulatedPlatform::SignalRecord> SimulatedPlatform::signalLog() {
     std::lock_guard<std::mutex> g(lock_);
     return signals_;
 }

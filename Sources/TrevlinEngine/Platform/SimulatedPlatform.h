@@ -90,7 +90,7 @@ public:
         int signal;
         double time;
     };
-    std::vector<SignalRecord> signals();
+    std::vector<SignalRecord> signalLog();
     void clearSignals();
     int lookupCount();
 
