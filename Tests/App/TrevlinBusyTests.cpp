@@ -116,6 +116,15 @@ public:
         return status_;
     }
 
+    /// Sends `sig` and expects the program to end by itself with status 0.
+    void expectCleanExit(int sig) {
+        signal(sig);
+        auto status = waitExit(15);
+        ASSERT_TRUE(status.has_value()) << "did not end after signal " << sig << "\n" << log();
+        EXPECT_TRUE(WIFEXITED(*status)) << log();
+        EXPECT_EQ(WEXITSTATUS(*status), 0) << log();
+    }
+
     std::string log() const { return readFile(log_); }
     /// Waits until standard error holds `text`.
     bool waitForLog(const std::string& text, double seconds) const {
@@ -228,11 +237,7 @@ TEST(TrevlinProgram, HoldsACommandLineGroupToItsCapAndLetsGoOnEachSignal) {
             measured = true;
         }
         ASSERT_FALSE(app.waitExit(0)) << app.log();
-        app.signal(sig);
-        auto status = app.waitExit(15);
-        ASSERT_TRUE(status.has_value()) << "did not end after " << name;
-        EXPECT_TRUE(WIFEXITED(*status)) << app.log();
-        EXPECT_EQ(WEXITSTATUS(*status), 0) << app.log();
+        app.expectCleanExit(sig);
         EXPECT_TRUE(neverStopped(job, 0.3)) << "a process was left stopped after " << name;
 
         auto json = settingsIn(home);
@@ -283,10 +288,7 @@ TEST(TrevlinProgram, NextStartContinuesWhatAKilledRunLeftStopped) {
     EXPECT_TRUE(stoppedMembers(job).empty());
     EXPECT_TRUE(neverStopped(job, 0.5));
     EXPECT_FALSE(fs::exists(home.path() + "/data/Trevlin/journal-" + std::to_string(killedPid) + ".json"));
-    next.signal(SIGTERM);
-    auto status = next.waitExit(15);
-    ASSERT_TRUE(status.has_value());
-    EXPECT_EQ(WEXITSTATUS(*status), 0);
+    next.expectCleanExit(SIGTERM);
 }
 
 TEST(TrevlinProgram, CorruptSettingsAreMovedAsideAndDefaultsWritten) {
@@ -319,10 +321,7 @@ TEST(TrevlinProgram, CorruptSettingsAreMovedAsideAndDefaultsWritten) {
     EXPECT_EQ(json["appearance"], "system");
     EXPECT_TRUE(json["rules"].empty());
 
-    app.signal(SIGTERM);
-    auto status = app.waitExit(15);
-    ASSERT_TRUE(status.has_value());
-    EXPECT_EQ(WEXITSTATUS(*status), 0);
+    app.expectCleanExit(SIGTERM);
 }
 
 TEST(TrevlinProgram, AutomaticModeLimitsARememberedGroupAndReleasesItWhenItCalmsDown) {
@@ -352,9 +351,6 @@ TEST(TrevlinProgram, AutomaticModeLimitsARememberedGroupAndReleasesItWhenItCalms
     ASSERT_TRUE(app.waitForLog("Trevlin auto: releasing " + shell.key() + "\n", 45)) << app.log();
     EXPECT_TRUE(neverStopped(job, 0.3));
 
-    app.signal(SIGTERM);
-    auto status = app.waitExit(15);
-    ASSERT_TRUE(status.has_value());
-    EXPECT_EQ(WEXITSTATUS(*status), 0);
+    app.expectCleanExit(SIGTERM);
     EXPECT_TRUE(stoppedMembers(job).empty());
 }
