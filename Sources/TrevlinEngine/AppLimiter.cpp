@@ -35,12 +35,6 @@ double catchUpIntervalFromEnvironment() {
     return v;
 }
 
-/// The pid still names the process that started at `start`.
-bool sameProcess(Pid pid, uint64_t start) {
-    auto id = platform().identity(pid);
-    return id && !id->zombie && id->start == start;
-}
-
 constexpr double kCatchUpSeconds = 5.0;
 constexpr double kMinFraction = 0.03;
 
@@ -173,7 +167,7 @@ void LimiterLoop::release(Pid pid, bool resume, bool promote) {
     auto it = procs_.find(pid);
     if (it == procs_.end()) return;
     Proc& r = it->second;
-    const bool act = ((resume && r.paused) || (promote && r.demoted)) && sameProcess(pid, r.start);
+    const bool act = ((resume && r.paused) || (promote && r.demoted)) && isSameProcess(pid, r.start);
     if (resume) {
         if (r.paused && act) signal(pid, SIGCONT);
         r.paused = false;
@@ -209,7 +203,7 @@ void LimiterLoop::forget(Pid pid) {
     auto it = procs_.find(pid);
     if (it == procs_.end()) return;
     const Proc& r = it->second;
-    if ((r.paused || r.pauseManaged || r.demoted) && sameProcess(pid, r.start)) {
+    if ((r.paused || r.pauseManaged || r.demoted) && isSameProcess(pid, r.start)) {
         if (r.paused || r.pauseManaged) signal(pid, SIGCONT);
         if (r.demoted) platform().promote(pid);
     }
@@ -660,7 +654,7 @@ void LimiterLoop::hold(Pid front) {
     }
     for (Pid pid : picked) {
         Proc& r = procs_[pid];
-        if (sameProcess(pid, r.start) && signal(pid, SIGSTOP) == 0) r.paused = true;
+        if (isSameProcess(pid, r.start) && signal(pid, SIGSTOP) == 0) r.paused = true;
     }
     // The app may have come to the front while we were stopping it.
     if (inFront(FrontmostTracker::shared().pid())) {
@@ -674,7 +668,7 @@ void LimiterLoop::releaseHeld() {
     bool any = false;
     for (auto& [pid, r] : procs_) {
         if (!r.paused && !r.pauseManaged) continue;
-        if (sameProcess(pid, r.start)) signal(pid, SIGCONT);
+        if (isSameProcess(pid, r.start)) signal(pid, SIGCONT);
         r.paused = false;
         r.pauseManaged = false;
         journalWrite(pid, r);
@@ -692,7 +686,7 @@ void LimiterLoop::releaseHeld() {
 void LimiterLoop::restore() {
     for (const auto& [pid, r] : procs_) {
         if (!r.paused && !r.pauseManaged && !r.demoted) continue;
-        if (!sameProcess(pid, r.start)) continue;
+        if (!isSameProcess(pid, r.start)) continue;
         if (r.paused || r.pauseManaged) signal(pid, SIGCONT);
         if (r.demoted) platform().promote(pid);
     }
@@ -823,7 +817,7 @@ void AppLimiter::frontChanged(Pid pid) {
     if (!mine) return;
     // Continue at once; the loop tidies its records on its next turn.
     for (const auto& [p, start] : held)
-        if (sameProcess(p, start)) platform().sendSignal(p, SIGCONT);
+        if (isSameProcess(p, start)) platform().sendSignal(p, SIGCONT);
     if (!held.empty()) frontContinued_ = true;
     wake_.signal();
 }

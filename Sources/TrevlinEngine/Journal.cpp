@@ -146,12 +146,6 @@ std::optional<DecodedFile> decode(const std::string& text) {
     return f;
 }
 
-/// The process `pid` exists, is not a zombie and started at `start`.
-bool sameProcess(Pid pid, uint64_t start) {
-    auto id = platform().identity(pid);
-    return id && !id->zombie && id->start == start;
-}
-
 }  // namespace
 
 int Journal::recoverOrphans(const std::string& dir) {
@@ -196,7 +190,7 @@ int Journal::recoverOrphans(const std::string& dir) {
         if (file) {
             for (const auto& e : file->entries) {
                 if (e.pid == self || e.pid <= 0) continue;
-                if (!sameProcess(e.pid, e.start)) continue;
+                if (!isSameProcess(e.pid, e.start)) continue;
                 if (e.paused) p.sendSignal(e.pid, SIGCONT);
                 if (e.demoted) p.promote(e.pid);
                 ++restored;

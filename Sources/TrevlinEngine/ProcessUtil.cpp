@@ -30,6 +30,8 @@ std::optional<uint64_t> processStartTime(Pid pid) {
     return id->start;
 }
 
+bool isSameProcess(Pid pid, uint64_t start) { return processStartTime(pid) == start; }
+
 std::optional<Sample> readSample(Pid pid) { return platform().sample(pid); }
 
 uint64_t ticksFromSeconds(double seconds) {

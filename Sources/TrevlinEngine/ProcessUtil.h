@@ -28,6 +28,9 @@ std::string exePath(Pid pid);
 std::string commandLine(Pid pid);
 /// Start time in microseconds since the epoch; absent for a dead or zombie process.
 std::optional<uint64_t> processStartTime(Pid pid);
+/// Whether `pid` still names the live process that started at `start`
+/// (the check before signalling a process remembered from earlier).
+bool isSameProcess(Pid pid, uint64_t start);
 /// The limiter's reading of a process; absent when it cannot be read.
 std::optional<Sample> readSample(Pid pid);
 /// Sleeps `seconds` on the monotonic clock, giving up early once `until()`
