@@ -15,7 +15,7 @@ static void setError(std::string* error, const std::string& what, int err) {
     if (error) *error = what + ": " + std::strerror(err);
 }
 
-std::optional<std::string> read(const std::string& path, std::string* error) {
+std::optional<std::string> read(const std::string& path, std::string* error, size_t limit) {
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         setError(error, path, errno);
@@ -33,6 +33,7 @@ std::optional<std::string> read(const std::string& path, std::string* error) {
         }
         if (n == 0) break;
         out.append(buf, static_cast<size_t>(n));
+        if (out.size() >= limit) break;
     }
     ::close(fd);
     return out;

@@ -2,13 +2,16 @@
 // atomic replacement, folder creation, moving aside.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 
 namespace trevlin::Files {
 
-/// The whole file, or absent with `error` set to the reason.
-std::optional<std::string> read(const std::string& path, std::string* error = nullptr);
+/// The whole file (at most about `limit` bytes), or absent with `error` set
+/// to the reason.
+std::optional<std::string> read(const std::string& path, std::string* error = nullptr,
+                                size_t limit = static_cast<size_t>(-1));
 /// Writes `bytes` to a temporary file beside `path`, syncs it and renames it
 /// over `path`. False with `error` set when any step fails; the temporary file
 /// is removed then.

@@ -1,5 +1,7 @@
 #include "LinuxProc.h"
 
+#include "../Files.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <sched.h>
@@ -17,23 +19,7 @@
 namespace trevlin::linux {
 
 std::optional<std::string> readSmallFile(const std::string& path, size_t limit) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return std::nullopt;
-    std::string out;
-    char buf[4096];
-    for (;;) {
-        ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            ::close(fd);
-            return std::nullopt;
-        }
-        if (n == 0) break;
-        out.append(buf, static_cast<size_t>(n));
-        if (out.size() >= limit) break;
-    }
-    ::close(fd);
-    return out;
+    return Files::read(path, nullptr, limit);
 }
 
 static std::string pidDir(const std::string& procRoot, Pid pid) {
