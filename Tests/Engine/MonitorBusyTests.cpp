@@ -108,7 +108,10 @@ TEST(MonitorBusy, TrevlinctlShowsAShellJobAsOneGroup) {
     ASSERT_TRUE(group) << out;
     EXPECT_EQ(group->at("name"), "bash");
     EXPECT_EQ(group->at("kind"), "commandLine");
-    EXPECT_GE(group->at("processCount").get<int>(), 3);
+    // At least the two loops. The bash that leads the job joins the group
+    // only once a loop has named it a launcher and its own 10 s re-check is
+    // due, and other bash jobs of the user's may be in the group too.
+    EXPECT_GE(group->at("processCount").get<int>(), 2);
     EXPECT_NE(group->at("detail").get<std::string>().find(loopName), std::string::npos) << group->dump();
     const double cores = group->at("cores");
     // About two cores; on a machine busy with other work the loops get less,
