@@ -477,8 +477,12 @@ bool LimiterLoop::dutyTick(const Rule& rule, double periodMs) {
     }
     const double runStart = now();
     sleepUntil(runStart + period * fraction);
-    for (Pid pid : candidates)
-        if (signal(pid, SIGSTOP) == 0) procs_[pid].paused = true;
+    // A candidate may have exited during its slice and its pid gone to
+    // another process, which must not be stopped.
+    for (Pid pid : candidates) {
+        Proc& r = procs_[pid];
+        if (isSameProcess(pid, r.start) && signal(pid, SIGSTOP) == 0) r.paused = true;
+    }
     runSlice_ = now() - runStart;
     if (L.quitRequested()) return false;
     sleepUntil(t + period);

@@ -171,6 +171,25 @@ TEST_F(Limiter, RestoreSkipsAPidThatNamesAnotherProcessNow) {
     EXPECT_FALSE(sim->get(102).stopped);
 }
 
+TEST_F(Limiter, PidReusedDuringTheRunSliceIsNotStoppedAtItsEnd) {
+    // The candidate exits while it runs its share of the period and a new,
+    // unrelated process gets its pid before the slice ends.
+    app({1.0, 1.0});
+    startLimiter(rule(Method::strict, 0.5), kBundle, "busy");
+    runTo(3);
+    runUntilStopped(101);
+    double target = sim->time();
+    while (sim->get(101).stopped && target < 5) runTo(target += 0.001);
+    ASSERT_FALSE(sim->get(101).stopped);
+    const double swap = sim->time();
+    sim->remove(101);
+    sim->advance(0.0001);
+    sim->spawn(101, "/usr/lib/busy/worker", 0.0, 100);
+    runTo(swap + 3);
+    EXPECT_TRUE(signalTimes(101, SIGSTOP, swap).empty());
+    EXPECT_FALSE(sim->get(101).stopped);
+}
+
 TEST_F(Limiter, SmartSparesTheFrontAppUnlessItsWorkIsLowPriority) {
     for (Method m : {Method::smart, Method::strict}) {
         SCOPED_TRACE(rawValue(m));
