@@ -94,7 +94,11 @@ void Journal::flush() {
     json list = json::array();
     for (auto& [k, e] : entries_) list.push_back(encodeEntry(e));
     json file{{"limiterPid", myPid()}, {"limiterStart", processStartTime(myPid()).value_or(0)}, {"entries", list}};
-    if (!Files::createDirectories(dir_, &error) || !Files::writeAtomically(path, file.dump(2) + "\n", &error)) {
+    // An app key holds whatever bytes a file name has; recovery goes by pid
+    // and start time only, so a key that is not UTF-8 is written with its
+    // bad bytes replaced rather than failing the whole write.
+    const std::string text = file.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
+    if (!Files::createDirectories(dir_, &error) || !Files::writeAtomically(path, text, &error)) {
         logStderr("Trevlin: could not write journal: " + error);
     }
 }

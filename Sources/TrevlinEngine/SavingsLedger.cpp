@@ -2,6 +2,7 @@
 
 #include "Files.h"
 #include "Log.h"
+#include "Platform/LinuxProc.h"
 #include "ProcessUtil.h"
 
 #include <ctime>
@@ -150,7 +151,12 @@ void SavingsLedger::writeLocked() {
     json days = json::object();
     for (const auto& [key, day] : days_) {
         json apps = json::object();
-        for (const auto& [app, secs] : day.apps) apps[app] = secs;
+        for (const auto& [app, secs] : day.apps) {
+            // A key from a file name need not be UTF-8; keys that read the
+            // same once their bad bytes are replaced share one entry.
+            const std::string name = linux::sanitizeUtf8(app);
+            apps[name] = apps.value(name, 0.0) + secs;
+        }
         days[key] = json{{"total", day.total}, {"apps", apps}};
     }
     json file{{"version", 1}, {"days", days}};

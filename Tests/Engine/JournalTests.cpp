@@ -262,3 +262,27 @@ TEST(Journal, OwnFlushedFileIsLeftToItsWriter) {
     EXPECT_TRUE(isStopped(held));
     EXPECT_TRUE(Files::exists(j.filePath()));
 }
+
+TEST(Journal, AKeyThatIsNotUtf8IsStillWrittenAndReplayed) {
+    // A launcher's file name is whatever bytes the file system holds.
+    TempDir dir;
+    Children kids;
+    const pid_t held = stoppedChild(kids);
+    const std::string key = "cli:build-\xe9t\xe9";
+    Journal j(dir.path());
+    j.update(key, held, *processStartTime(held), true, false);
+    j.update("cli:make", 7, 1, true, false);
+    ::testing::internal::CaptureStderr();
+    EXPECT_NO_THROW(j.flush());
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+    ASSERT_TRUE(Files::exists(j.filePath()));
+    auto file = json::parse(*Files::read(j.filePath()), nullptr, false);
+    ASSERT_FALSE(file.is_discarded());
+    EXPECT_EQ(file.at("entries").size(), 2u);
+
+    // Left behind by a dead writer, it still gets the process going again.
+    const pid_t writer = deadPid(kids);
+    ASSERT_TRUE(Files::move(j.filePath(), dir.path() + "/journal-" + std::to_string(writer) + ".json"));
+    EXPECT_EQ(Journal::recoverOrphans(dir.path()), 1);
+    EXPECT_TRUE(waitForState(held, 'S'));
+}

@@ -182,4 +182,32 @@ TEST_F(Ledger, MissingFileKeepsMemoryAndAWriteFailureRetries) {
     EXPECT_TRUE(blocked.isDirty());
 }
 
+TEST_F(Ledger, AKeyThatIsNotUtf8IsStillWritten) {
+    const std::string path = dir.path() + "/savings.json";
+    ledger.enablePersistence(path);
+    const std::string key = "cli:build-\xe9t\xe9";
+    ledger.record(key, 1.0);
+    uptime += 1;
+    EXPECT_NO_THROW(ledger.record(key, 1.0));
+    EXPECT_EQ(ledger.writes(), 1);
+    EXPECT_FALSE(ledger.isDirty());
+
+    // The file reads back: nothing is moved aside and the day's total is there.
+    SavingsLedger again{[this] { return uptime; }, [this] { return wall; }};
+    again.enablePersistence(path);
+    EXPECT_EQ(filesIn(), std::vector<std::string>{"savings.json"});
+    EXPECT_DOUBLE_EQ(again.days().at("2026-03-07").total, 1.0);
+
+    // What accrues under the original key after a reload adds up with what
+    // was read back, in one entry of the file.
+    again.record(key, 1.0);
+    uptime += 1;
+    again.record(key, 1.0);
+    again.flush();
+    auto file = nlohmann::json::parse(std::ifstream(path));
+    const auto& apps = file.at("days").at("2026-03-07").at("apps");
+    ASSERT_EQ(apps.size(), 1u);
+    EXPECT_DOUBLE_EQ(apps.begin()->get<double>(), 2.0);
+}
+
 }  // namespace
