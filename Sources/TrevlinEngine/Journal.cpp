@@ -172,11 +172,18 @@ int Journal::recoverOrphans(const std::string& dir) {
         long long v = std::strtoll(digits.c_str(), nullptr, 10);
         if (v > INT32_MAX) continue;
         const Pid writer = static_cast<Pid>(v);
-        if (writer == self) continue;
 
         const std::string path = dir + "/" + name;
         std::optional<DecodedFile> file;
         if (auto text = Files::read(path)) file = decode(*text);
+
+        // Our own file is ours to keep, unless it was written by an earlier
+        // instance that had the same pid: our first flush would overwrite
+        // what that one left stopped.
+        if (writer == self) {
+            const uint64_t ownStart = processStartTime(self).value_or(0);
+            if (!file || file->limiterStart == 0 || ownStart == 0 || file->limiterStart == ownStart) continue;
+        }
 
         // Is the writer still running?
         bool running = false;

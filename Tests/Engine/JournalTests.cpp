@@ -64,7 +64,7 @@ int cpusAllowed(pid_t pid) {
     return CPU_COUNT(&set);
 }
 
-enum class Writer { dead, aliveSameStart, aliveOtherStart, aliveStartUnknown, self };
+enum class Writer { dead, aliveSameStart, aliveOtherStart, aliveStartUnknown, self, earlierSelf };
 
 }  // namespace
 
@@ -83,6 +83,7 @@ TEST(JournalRecovery, WhichFilesAreReplayed) {
         {"reused writer pid", Writer::aliveOtherStart, nullptr, false, true, true, false},
         {"live writer that could not tell its start", Writer::aliveStartUnknown, nullptr, false, true, false, true},
         {"this program's own file", Writer::self, nullptr, false, true, false, true},
+        {"an ended instance that had this program's pid", Writer::earlierSelf, nullptr, false, true, true, false},
         {"name that is no pid", Writer::dead, "journal-abc.json", false, true, false, true},
         {"name with a sign", Writer::dead, "journal--5.json", false, true, false, true},
         {"corrupt file of a dead writer", Writer::dead, nullptr, true, true, false, false},
@@ -104,8 +105,10 @@ TEST(JournalRecovery, WhichFilesAreReplayed) {
             writerStart = 12345;
             break;
         case Writer::self:
+        case Writer::earlierSelf:
             writer = ::getpid();
             writerStart = processStartTime(writer).value_or(0);
+            if (c.writer == Writer::earlierSelf) writerStart -= 1000000;
             break;
         default:
             writer = kids.spawn({"sleep", "1000"});
