@@ -6,6 +6,7 @@
 #include "TempDir.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 using namespace trevlin;
 using namespace trevlin::linux;
@@ -207,6 +208,42 @@ TEST(DesktopEntries, LocalisedNamesAndSearchOrder) {
     EXPECT_EQ(localesFromEnvironment(), (std::vector<std::string>{"de_AT", "de"}));
     unsetenv("XDG_DATA_HOME");
     unsetenv("XDG_DATA_DIRS");
+}
+
+TEST(LinuxProc, AppFactsFromOddUnitsAndEntriesAreValidText) {
+    // Every fact of a running app ends up in JSON files and output, which
+    // take valid UTF-8 only.
+    FakeSystem fs;
+    struct Case {
+        const char* unitId;     // application id as escaped in the unit name
+        std::string fileId;     // the entry's file name without ".desktop"
+        std::string entryName;  // Name= of the entry
+        const char* expectedId;
+    };
+    const Case cases[] = {
+        {"caf\\xc3\\xa9", "caf\xc3\xa9", "Caf\xc3\xa9", "caf\xc3\xa9"},             // escaped UTF-8 stays as it is
+        {"latin", "latin", "Caf\xe9 Latin-1", "latin"},                              // a legacy Latin-1 Name=
+        {"bad\\xff", "bad\xff", "Bad", "bad\xef\xbf\xbd"},                           // an escape that is no UTF-8
+    };
+    std::vector<Pid> pids;
+    Pid pid = 900;
+    for (const auto& c : cases) {
+        const std::string scope = kSlice + "app-gnome-" + c.unitId + "-1.scope";
+        fs.process(pid, pid, "0::" + scope + "\n");
+        fs.cgroupProcs(scope, std::to_string(pid) + "\n");
+        fs.dir.write("apps/" + c.fileId + ".desktop", "[Desktop Entry]\nName=" + c.entryName + "\n");
+        pids.push_back(pid++);
+    }
+    auto p = fs.platform({fs.dir.path() + "/apps"});
+    for (size_t i = 0; i < pids.size(); ++i) {
+        auto app = p.lookupApp(pids[i]);
+        ASSERT_TRUE(app.has_value()) << cases[i].unitId;
+        EXPECT_EQ(app->bundleID, cases[i].expectedId) << cases[i].unitId;
+        nlohmann::json j{{"name", app->name.value_or("")},
+                         {"id", app->bundleID.value_or("")},
+                         {"path", app->bundlePath.value_or("")}};
+        EXPECT_NO_THROW((void)j.dump()) << cases[i].unitId;
+    }
 }
 
 TEST(SystemInfoFromSys, MachinesOfEveryKind) {

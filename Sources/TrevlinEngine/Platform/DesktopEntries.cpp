@@ -93,7 +93,8 @@ DesktopEntry parseDesktopEntry(const std::string& text, const std::vector<std::s
             e.icon = value;
         }
     }
-    e.name = bestRank < locales.size() ? localName : plainName;
+    // Old entries may still be in a legacy 8-bit encoding.
+    e.name = sanitizeUtf8(bestRank < locales.size() ? localName : plainName);
     return e;
 }
 
