@@ -5,6 +5,13 @@
 #include "SystemInfo.h"
 #include "TempDir.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <future>
+
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
@@ -244,6 +251,26 @@ TEST(LinuxProc, AppFactsFromOddUnitsAndEntriesAreValidText) {
                          {"path", app->bundlePath.value_or("")}};
         EXPECT_NO_THROW((void)j.dump()) << cases[i].unitId;
     }
+}
+
+TEST(DesktopEntries, EntryThatIsNoRegularFileIsPassedOver) {
+    TempDir dir;
+    dir.mkdir("a/applications");
+    const std::string fifo = dir.path() + "/a/applications/x.desktop";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    dir.write("b/applications/x.desktop", "[Desktop Entry]\nName=X from B\n");
+    const std::vector<std::string> dirs{dir.path() + "/a/applications", dir.path() + "/b/applications"};
+    auto found = std::async(std::launch::async, [&] { return findDesktopEntry("x", dirs, {}); });
+    const bool finished = found.wait_for(std::chrono::seconds(2)) == std::future_status::ready;
+    if (!finished) {
+        // Release the reader blocked in open() so the test can end.
+        int fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+        if (fd >= 0) ::close(fd);
+    }
+    auto entry = found.get();
+    ASSERT_TRUE(finished) << "reading a FIFO entry blocked";
+    ASSERT_TRUE(entry.has_value());
+    EXPECT_EQ(entry->name, "X from B");
 }
 
 TEST(SystemInfoFromSys, MachinesOfEveryKind) {
