@@ -185,11 +185,16 @@ void Monitor::resolveGroup(Pid pid, ProcRec& rec, bool known, double t) {
     // move into an app's unit) is settled between fork and exec. So it is
     // asked once per process and again only after the process ran a new
     // executable; asking every time would cost more than the whole pass.
-    if (!known || exe != rec.exe) {
+    const bool sameExecutable = known && exe == rec.exe;
+    if (!sameExecutable) {
         rec.owner = plat.responsiblePid(pid);
         rec.exe = std::move(exe);
     }
-    rec.group = grouping_.resolve(pid, rec.exe, rec.owner);
+    auto group = grouping_.resolve(pid, rec.exe, rec.owner);
+    // A member of a command-line group that still runs the same program
+    // stays in its group when the launcher has exited (it then resolves to
+    // nothing); it only moves when another group claims it.
+    if (group || !sameExecutable || !rec.group || !Launchers::isGroupKey(*rec.group)) rec.group = std::move(group);
     rec.groupChecked = t;
     if (rec.group && Launchers::isGroupKey(*rec.group) && rec.prog.empty()) rec.prog = lastPathComponent(rec.exe);
 }

@@ -5,7 +5,15 @@
 #include "SystemInfo.h"
 #include "TempDir.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <future>
+
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 using namespace trevlin;
 using namespace trevlin::linux;
@@ -207,6 +215,62 @@ TEST(DesktopEntries, LocalisedNamesAndSearchOrder) {
     EXPECT_EQ(localesFromEnvironment(), (std::vector<std::string>{"de_AT", "de"}));
     unsetenv("XDG_DATA_HOME");
     unsetenv("XDG_DATA_DIRS");
+}
+
+TEST(LinuxProc, AppFactsFromOddUnitsAndEntriesAreValidText) {
+    // Every fact of a running app ends up in JSON files and output, which
+    // take valid UTF-8 only.
+    FakeSystem fs;
+    struct Case {
+        const char* unitId;     // application id as escaped in the unit name
+        std::string fileId;     // the entry's file name without ".desktop"
+        std::string entryName;  // Name= of the entry
+        const char* expectedId;
+    };
+    const Case cases[] = {
+        {"caf\\xc3\\xa9", "caf\xc3\xa9", "Caf\xc3\xa9", "caf\xc3\xa9"},             // escaped UTF-8 stays as it is
+        {"latin", "latin", "Caf\xe9 Latin-1", "latin"},                              // a legacy Latin-1 Name=
+        {"bad\\xff", "bad\xff", "Bad", "bad\xef\xbf\xbd"},                           // an escape that is no UTF-8
+    };
+    std::vector<Pid> pids;
+    Pid pid = 900;
+    for (const auto& c : cases) {
+        const std::string scope = kSlice + "app-gnome-" + c.unitId + "-1.scope";
+        fs.process(pid, pid, "0::" + scope + "\n");
+        fs.cgroupProcs(scope, std::to_string(pid) + "\n");
+        fs.dir.write("apps/" + c.fileId + ".desktop", "[Desktop Entry]\nName=" + c.entryName + "\n");
+        pids.push_back(pid++);
+    }
+    auto p = fs.platform({fs.dir.path() + "/apps"});
+    for (size_t i = 0; i < pids.size(); ++i) {
+        auto app = p.lookupApp(pids[i]);
+        ASSERT_TRUE(app.has_value()) << cases[i].unitId;
+        EXPECT_EQ(app->bundleID, cases[i].expectedId) << cases[i].unitId;
+        nlohmann::json j{{"name", app->name.value_or("")},
+                         {"id", app->bundleID.value_or("")},
+                         {"path", app->bundlePath.value_or("")}};
+        EXPECT_NO_THROW((void)j.dump()) << cases[i].unitId;
+    }
+}
+
+TEST(DesktopEntries, EntryThatIsNoRegularFileIsPassedOver) {
+    TempDir dir;
+    dir.mkdir("a/applications");
+    const std::string fifo = dir.path() + "/a/applications/x.desktop";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    dir.write("b/applications/x.desktop", "[Desktop Entry]\nName=X from B\n");
+    const std::vector<std::string> dirs{dir.path() + "/a/applications", dir.path() + "/b/applications"};
+    auto found = std::async(std::launch::async, [&] { return findDesktopEntry("x", dirs, {}); });
+    const bool finished = found.wait_for(std::chrono::seconds(2)) == std::future_status::ready;
+    if (!finished) {
+        // Release the reader blocked in open() so the test can end.
+        int fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+        if (fd >= 0) ::close(fd);
+    }
+    auto entry = found.get();
+    ASSERT_TRUE(finished) << "reading a FIFO entry blocked";
+    ASSERT_TRUE(entry.has_value());
+    EXPECT_EQ(entry->name, "X from B");
 }
 
 TEST(SystemInfoFromSys, MachinesOfEveryKind) {

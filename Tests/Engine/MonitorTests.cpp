@@ -272,6 +272,21 @@ TEST_F(MonitorTest, GroupOutlivesItsLauncherAndPassesToTheNextOne) {
     EXPECT_EQ(row(s, "cli:bash")->processCount, 2);
 }
 
+TEST_F(MonitorTest, MembersKeepTheirGroupLongAfterTheLauncherExited) {
+    sim->spawn(900, "/usr/bin/make");
+    sim->spawn(901, "/usr/bin/cc", 1.0, 900);
+    startMonitor();
+    ASSERT_TRUE(row(tick(), "cli:make"));
+
+    // Well past the point where members of a group are looked at again.
+    sim->remove(900);
+    MonitorSnapshot s;
+    for (int i = 0; i < 25; ++i) s = tick();
+    ASSERT_TRUE(row(s, "cli:make")) << "cc still runs";
+    EXPECT_NEAR(row(s, "cli:make")->cores, 1.0, 1e-6);
+    EXPECT_NEAR(s.other.cores, 0.0, 1e-6);
+}
+
 TEST_F(MonitorTest, ProcessThatRunsANewExecutableIsGroupedAfresh) {
     sim->spawn(10, "/usr/bin/bash");
     sim->spawn(20, "/usr/bin/cargo");

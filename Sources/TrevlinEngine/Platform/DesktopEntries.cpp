@@ -3,6 +3,7 @@
 #include "LinuxProc.h"
 
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -93,7 +94,8 @@ DesktopEntry parseDesktopEntry(const std::string& text, const std::vector<std::s
             e.icon = value;
         }
     }
-    e.name = bestRank < locales.size() ? localName : plainName;
+    // Old entries may still be in a legacy 8-bit encoding.
+    e.name = sanitizeUtf8(bestRank < locales.size() ? localName : plainName);
     return e;
 }
 
@@ -103,6 +105,10 @@ std::optional<DesktopEntry> findDesktopEntry(const std::string& applicationId,
     if (applicationId.empty() || applicationId.find('/') != std::string::npos) return std::nullopt;
     for (const auto& dir : appDirs) {
         std::string path = dir + "/" + applicationId + ".desktop";
+        // Only a regular file: opening a FIFO planted under that name would
+        // block the caller (the monitor's queue) for good.
+        struct stat st{};
+        if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
         if (auto text = readSmallFile(path, 1 << 20)) {
             DesktopEntry e = parseDesktopEntry(*text, locales);
             e.path = path;

@@ -300,7 +300,9 @@ std::optional<std::string> applicationIdOfUnit(const std::string& unit) {
     auto dash = body.find('-');
     if (dash != std::string::npos) body = body.substr(dash + 1);
     if (body.empty()) return std::nullopt;
-    return unescapeUnit(body);
+    // An escape may spell bytes that are no UTF-8; the id ends up in file
+    // paths and JSON, which must stay valid text.
+    return sanitizeUtf8(unescapeUnit(body));
 }
 
 std::optional<AppUnit> parseAppUnit(const std::string& cgroupText) {
