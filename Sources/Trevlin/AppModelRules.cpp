@@ -30,10 +30,12 @@ Rule engineRule(const std::string& key, const StoredRule& stored) {
 }  // namespace
 
 std::string AppModel::logNumber(double value) {
-    char buf[64];
-    auto result = std::to_chars(buf, buf + sizeof buf, value);
+    char buf[400];  // room for any finite double written out in full
+    // Shortest round-trip digits, always in plain decimal notation.
+    auto result = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed);
+    if (result.ec != std::errc()) return "0.0";
     std::string text(buf, result.ptr);
-    if (text.find_first_of(".e") == std::string::npos && text.find("inf") == std::string::npos &&
+    if (text.find('.') == std::string::npos && text.find("inf") == std::string::npos &&
         text.find("nan") == std::string::npos)
         text += ".0";
     return text;
@@ -75,7 +77,8 @@ AutoStance AppModel::autoStance(const std::string& path) const {
 }
 
 void AppModel::syncEngine() {
-    if (!limiter_) return;
+    // Once the engine has been shut down nothing may hold an app again.
+    if (!limiter_ || engineShutDown_) return;
     std::map<std::string, Rule> rules = autoLimits_;
     for (const auto& [key, stored] : settings_.rules) {
         if (stored.mode != RuleMode::custom) continue;

@@ -258,6 +258,20 @@ TEST_F(AppModelTest, EngineSyncSetsOnlyWhatChangedAndDisablesFirst) {
     m.clearEngineCalls();
     m.setMaster(true);
     EXPECT_EQ(calls(), (std::vector<std::string>{"enable"}));
+
+    // After shut-down a late answer holds nothing again.
+    m.shutdownEngine();
+    m.clearEngineCalls();
+    m.answer(kBrowser, "Browser", AutoAnswer::limitOnce);
+    EXPECT_TRUE(calls().empty());
+    EXPECT_TRUE(engineRules().empty());
+}
+
+TEST(AppModelLogNumber, ShortestDecimalWithAFractionalPart) {
+    const std::pair<double, const char*> cases[] = {
+        {2, "2.0"}, {1.5, "1.5"}, {0.1, "0.1"}, {100000, "100000.0"}, {0.0001, "0.0001"}, {1e21, "1000000000000000000000.0"},
+    };
+    for (const auto& [value, text] : cases) EXPECT_EQ(AppModel::logNumber(value), text) << value;
 }
 
 TEST_F(AppModelTest, EngineRulesFromStoredAndAutomaticRules) {
