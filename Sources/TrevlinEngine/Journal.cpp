@@ -94,6 +94,13 @@ void Journal::flush() {
     json list = json::array();
     for (auto& [k, e] : entries_) list.push_back(encodeEntry(e));
     json file{{"limiterPid", myPid()}, {"limiterStart", processStartTime(myPid()).value_or(0)}, {"entries", list}};
+    // The boot and the boot time the start times above count from, so that
+    // a later run can line them up with its own after a clock step.
+    const StartClock clock = platform().startClock();
+    if (!clock.bootId.empty()) {
+        file["bootId"] = clock.bootId;
+        file["bootTime"] = clock.bootMicros;
+    }
     // An app key holds whatever bytes a file name has; recovery goes by pid
     // and start time only, so a key that is not UTF-8 is written with its
     // bad bytes replaced rather than failing the whole write.
@@ -109,6 +116,8 @@ struct DecodedFile {
     Pid limiterPid = 0;
     uint64_t limiterStart = 0;
     std::vector<Journal::Entry> entries;
+    std::string bootId;  ///< empty in files that do not say
+    uint64_t bootTime = 0;
 };
 
 template <class T>
@@ -137,6 +146,11 @@ std::optional<DecodedFile> decode(const std::string& text) {
     if (j.is_discarded() || !j.is_object()) return std::nullopt;
     DecodedFile f;
     if (!take(j, "limiterPid", f.limiterPid) || !take(j, "limiterStart", f.limiterStart)) return std::nullopt;
+    // Optional: without both the file's start times are taken as they stand.
+    if (!take(j, "bootId", f.bootId) || !take(j, "bootTime", f.bootTime)) {
+        f.bootId.clear();
+        f.bootTime = 0;
+    }
     auto it = j.find("entries");
     if (it == j.end() || !it->is_array()) return std::nullopt;
     for (const auto& e : *it) {
@@ -150,6 +164,15 @@ std::optional<DecodedFile> decode(const std::string& text) {
     return f;
 }
 
+/// A start time of the file's writer as this run counts it: moved by the
+/// difference in boot time when the clock was stepped in between. 0 stays
+/// 0 (unknown).
+uint64_t lineUp(uint64_t start, int64_t shift) {
+    if (start == 0 || shift == 0) return start;
+    if (shift < 0 && static_cast<uint64_t>(-shift) >= start) return 1;
+    return start + static_cast<uint64_t>(shift);
+}
+
 }  // namespace
 
 int Journal::recoverOrphans(const std::string& dir) {
@@ -160,6 +183,7 @@ int Journal::recoverOrphans(const std::string& dir) {
     }
     auto& p = platform();
     const Pid self = p.myPid();
+    const StartClock clock = p.startClock();
     int restored = 0;
     for (const auto& name : names) {
         const std::string prefix = "journal-", suffix = ".json";
@@ -177,31 +201,43 @@ int Journal::recoverOrphans(const std::string& dir) {
         std::optional<DecodedFile> file;
         if (auto text = Files::read(path)) file = decode(*text);
 
+        // Start times in the file count from the writer's boot time. Written
+        // in this boot, they are lined up with ours (the clock may have been
+        // stepped since); written in an earlier boot, every process it lists
+        // ended with that boot, whatever pid and start it has now.
+        int64_t shift = 0;
+        bool earlierBoot = false;
+        if (file && !file->bootId.empty() && !clock.bootId.empty()) {
+            if (file->bootId != clock.bootId) earlierBoot = true;
+            else shift = static_cast<int64_t>(clock.bootMicros - file->bootTime);
+        }
+        const uint64_t limiterStart = file ? lineUp(file->limiterStart, shift) : 0;
+
         // Our own file is ours to keep, unless it was written by an earlier
         // instance that had the same pid: our first flush would overwrite
         // what that one left stopped.
-        if (writer == self) {
+        if (writer == self && !earlierBoot) {
             const uint64_t ownStart = processStartTime(self).value_or(0);
-            if (!file || file->limiterStart == 0 || ownStart == 0 || file->limiterStart == ownStart) continue;
+            if (!file || limiterStart == 0 || ownStart == 0 || limiterStart == ownStart) continue;
         }
 
         // Is the writer still running?
         bool running = false;
-        int probe = p.sendSignal(writer, 0);
+        int probe = earlierBoot ? ESRCH : p.sendSignal(writer, 0);
         if (probe == EPERM) {
             running = true;
         } else if (probe == 0) {
             auto id = p.identity(writer);
             if (id && !id->zombie) {
-                running = !file || file->limiterStart == 0 || file->limiterStart == id->start;
+                running = !file || limiterStart == 0 || limiterStart == id->start;
             }
         }
         if (running) continue;
 
-        if (file) {
+        if (file && !earlierBoot) {
             for (const auto& e : file->entries) {
                 if (e.pid == self || e.pid <= 0) continue;
-                if (!isSameProcess(e.pid, e.start)) continue;
+                if (!isSameProcess(e.pid, lineUp(e.start, shift))) continue;
                 if (e.paused) p.sendSignal(e.pid, SIGCONT);
                 if (e.demoted) p.promote(e.pid);
                 ++restored;

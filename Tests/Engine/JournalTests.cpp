@@ -135,6 +135,47 @@ TEST(JournalRecovery, WhichFilesAreReplayed) {
     }
 }
 
+TEST(JournalRecovery, StartTimesAreLinedUpWithTheBootTheyCountFrom) {
+    const StartClock clock = platform().startClock();
+    if (clock.bootId.empty()) GTEST_SKIP() << "the kernel gives no boot id";
+    constexpr uint64_t step = 3000000;  // the clock was set 3 s back since the file was written
+    const struct {
+        const char* what;
+        bool sameBoot;
+        bool saysBoot;
+        bool stepped;
+        bool continued;
+    } cases[] = {
+        {"this boot, clock stepped since", true, true, true, true},
+        {"this boot, same clock", true, true, false, true},
+        {"an earlier boot, a process that happens to match", false, true, false, false},
+        {"a file that does not say its boot, clock stepped", true, false, true, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir dir;
+        Children kids;
+        const pid_t held = stoppedChild(kids);
+        const uint64_t heldStart = processStartTime(held).value_or(0);
+        ASSERT_GT(heldStart, step);
+        const pid_t writer = deadPid(kids);
+        const uint64_t shift = c.stepped ? step : 0;
+        json file{{"limiterPid", writer},
+                  {"limiterStart", 12345},
+                  {"entries", {entry("cli:make", held, heldStart + shift, true, false)}}};
+        if (c.saysBoot) {
+            file["bootId"] = c.sameBoot ? clock.bootId : "00000000-0000-0000-0000-000000000000";
+            file["bootTime"] = clock.bootMicros + shift;
+        }
+        const std::string path = dir.write("journal-" + std::to_string(writer) + ".json", file.dump(2));
+
+        EXPECT_EQ(Journal::recoverOrphans(dir.path()), c.continued ? 1 : 0);
+        if (c.continued) EXPECT_TRUE(waitForState(held, 'S'));
+        else EXPECT_TRUE(isStopped(held));
+        EXPECT_FALSE(Files::exists(path));
+    }
+}
+
 TEST(JournalRecovery, ContinuesAndPromotesEverythingListed) {
     TempDir dir;
     Children kids;
@@ -183,6 +224,8 @@ TEST(Journal, FlushWritesSortedEntriesAndDeletesTheFileWhenEmpty) {
     auto file = json::parse(*text);
     EXPECT_EQ(file.at("limiterPid"), ::getpid());
     EXPECT_EQ(file.at("limiterStart").get<uint64_t>(), processStartTime(::getpid()).value());
+    EXPECT_EQ(file.at("bootId"), platform().startClock().bootId);
+    EXPECT_EQ(file.at("bootTime").get<uint64_t>(), platform().startClock().bootMicros);
     std::vector<std::pair<std::string, int>> order;
     for (auto& e : file.at("entries")) order.emplace_back(e.at("app"), e.at("pid"));
     EXPECT_EQ(order, (std::vector<std::pair<std::string, int>>{

@@ -125,10 +125,21 @@ std::string LinuxPlatform::exePath(Pid pid) { return readExePath(options_.procRo
 
 std::string LinuxPlatform::commandLine(Pid pid) { return readCommandLine(options_.procRoot, pid); }
 
-uint64_t LinuxPlatform::startMicros(uint64_t starttime) {
+uint64_t LinuxPlatform::bootTime() {
     std::call_once(bootOnce_, [this] { bootTime_ = readBootTime(options_.procRoot).value_or(0); });
+    return bootTime_;
+}
+
+uint64_t LinuxPlatform::startMicros(uint64_t starttime) {
     const uint64_t hz = static_cast<uint64_t>(clockTicksPerSecond_);
-    return bootTime_ * 1000000ull + (starttime / hz) * 1000000ull + (starttime % hz) * 1000000ull / hz;
+    return bootTime() * 1000000ull + (starttime / hz) * 1000000ull + (starttime % hz) * 1000000ull / hz;
+}
+
+StartClock LinuxPlatform::startClock() {
+    StartClock c;
+    c.bootId = readBootId(options_.procRoot);
+    c.bootMicros = bootTime() * 1000000ull;
+    return c;
 }
 
 std::optional<ProcessIdentity> LinuxPlatform::identity(Pid pid) {

@@ -53,6 +53,8 @@ public:
     std::optional<ProcessIdentity> identity(Pid pid) override;
     std::optional<ProcessUsage> usage(Pid pid) override;
     std::optional<Sample> sample(Pid pid) override;
+    /// boot_id of the kernel and the `btime` this run reads once.
+    StartClock startClock() override;
     int sendSignal(Pid pid, int signal) override;
     bool demote(Pid pid) override;
     bool promote(Pid pid) override;
@@ -72,6 +74,7 @@ public:
 
 private:
     uint64_t startMicros(uint64_t starttimeTicks);
+    uint64_t bootTime();
     std::string cgroupRoot(const std::string& hierarchy) const;
     /// Lowest live pid of the app unit that holds `pid`, with the unit.
     std::optional<std::pair<Pid, std::string>> appUnitLeader(Pid pid);

@@ -11,6 +11,7 @@
 #include <array>
 #include <charconv>
 #include <cstdio>
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -108,6 +109,14 @@ std::optional<uint64_t> readBootTime(const std::string& procRoot) {
     auto pos = t->find("\nbtime ");
     if (pos == std::string::npos) return std::nullopt;
     return std::strtoull(t->c_str() + pos + 7, nullptr, 10);
+}
+
+std::string readBootId(const std::string& procRoot) {
+    auto t = readSmallFile(procRoot + "/sys/kernel/random/boot_id", 128);
+    if (!t) return "";
+    std::string id = *t;
+    while (!id.empty() && std::isspace(static_cast<unsigned char>(id.back()))) id.pop_back();
+    return id;
 }
 
 std::vector<Pid> listNumericEntries(const std::string& dir) {

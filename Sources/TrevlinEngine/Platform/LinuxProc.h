@@ -35,6 +35,8 @@ std::optional<ProcStat> readTaskStat(const std::string& procRoot, Pid pid, Pid t
 
 /// `btime` of /proc/stat in seconds since the epoch.
 std::optional<uint64_t> readBootTime(const std::string& procRoot);
+/// The kernel's id of the current boot (sys/kernel/random/boot_id), "" when unreadable.
+std::string readBootId(const std::string& procRoot);
 
 /// Numeric entries of `dir`, ascending.
 std::vector<Pid> listNumericEntries(const std::string& dir);

@@ -87,6 +87,17 @@ struct MachineFacts {
     std::optional<std::vector<std::pair<int, bool>>> coreIsEfficiency;
 };
 
+/// What process start times are counted from. Linux gives a process's start
+/// relative to boot; the wall-clock time of the boot is added to it, and that
+/// time moves when the clock is stepped. Another run may therefore see the
+/// same process start a little earlier or later, and compares with this.
+struct StartClock {
+    /// Identifies the boot; empty when unknown.
+    std::string bootId;
+    /// The wall-clock time of boot, µs since 1970, that start times include.
+    uint64_t bootMicros = 0;
+};
+
 class Platform {
 public:
     virtual ~Platform() = default;
@@ -120,6 +131,8 @@ public:
     virtual std::optional<ProcessIdentity> identity(Pid pid) = 0;
     virtual std::optional<ProcessUsage> usage(Pid pid) = 0;
     virtual std::optional<Sample> sample(Pid pid) = 0;
+    /// What this run's start times are counted from; unknown by default.
+    virtual StartClock startClock() { return {}; }
     /// Sends a signal; returns 0 or the errno of the failure.
     virtual int sendSignal(Pid pid, int signal) = 0;
     /// Moves every thread of `pid` to the efficiency cores; false on failure.
