@@ -1,6 +1,7 @@
 #include "ProcessUtil.h"
 
 #include <cmath>
+#include <cstdint>
 
 namespace trevlin {
 
@@ -44,7 +45,9 @@ uint64_t ticksFromSeconds(double seconds) {
 void sleepSeconds(double seconds, const std::function<bool()>& until) {
     if (!(seconds > 0)) return;
     auto& p = platform();
-    uint64_t deadline = p.monotonicTicks() + ticksFromSeconds(seconds);
+    // Saturating: a duration too long for the clock waits for ever rather than not at all.
+    const uint64_t start = p.monotonicTicks(), length = ticksFromSeconds(seconds);
+    const uint64_t deadline = length > UINT64_MAX - start ? UINT64_MAX : start + length;
     p.waitUntil(deadline, until ? until : [] { return false; });
 }
 

@@ -2,6 +2,7 @@
 
 #include "MainThread.h"
 
+#include <algorithm>
 #include <chrono>
 
 namespace trevlinctl {
@@ -26,6 +27,8 @@ void MainLoop::runFor(double seconds) {
 
 bool MainLoop::runUntil(const std::function<bool()>& done, double seconds) {
     using clock = std::chrono::steady_clock;
+    // At most a billion seconds (about 31 years), which the clock can still add.
+    seconds = std::min(seconds, 1e9);
     const auto deadline = clock::now() + std::chrono::duration_cast<clock::duration>(std::chrono::duration<double>(seconds));
     std::unique_lock<std::mutex> lk(lock_);
     for (;;) {

@@ -12,10 +12,22 @@
 
 #include <algorithm>
 #include <atomic>
+#include <ctime>
 #include <fstream>
+#include <thread>
 
 using namespace trevlin;
 using namespace trevlin::test;
+
+namespace {
+
+double threadCpuSeconds() {
+    timespec ts{};
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}
+
+}  // namespace
 
 TEST(ProcessFacts, OwnProcessIsListedAndDescribed) {
     auto pids = allPids();
@@ -98,16 +110,23 @@ TEST(ProcessFacts, SleepReachesItsDeadlineOrStopsEarly) {
     EXPECT_GE(slept, 0.05);
     EXPECT_LT(slept, 0.5);
 
-    std::atomic<bool> quit{false};
-    std::thread stopper([&] {
-        sleepFor(0.05);
-        quit = true;
-        platform().notifyWaiters();
-    });
-    before = now();
-    sleepSeconds(10, [&] { return quit.load(); });
-    EXPECT_LT(now() - before, 5.0);
-    stopper.join();
+    // A long sleep, or one too long for the clock, waits quietly until told.
+    for (double seconds : {10.0, 1e30}) {
+        SCOPED_TRACE(seconds);
+        std::atomic<bool> quit{false};
+        std::thread stopper([&] {
+            sleepFor(0.1);
+            quit = true;
+            platform().notifyWaiters();
+        });
+        before = now();
+        const double cpuBefore = threadCpuSeconds();
+        sleepSeconds(seconds, [&] { return quit.load(); });
+        EXPECT_GE(now() - before, 0.09);
+        EXPECT_LT(now() - before, 5.0);
+        EXPECT_LT(threadCpuSeconds() - cpuBefore, 0.02) << "the wait must not spin";
+        stopper.join();
+    }
 }
 
 TEST(ProcessFacts, JobChildrenAreOwnedByTheirGroupLeader) {

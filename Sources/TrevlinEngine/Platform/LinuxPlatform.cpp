@@ -51,7 +51,8 @@ bool LinuxPlatform::waitUntil(uint64_t deadline, const std::function<bool()>& re
     // std::chrono::steady_clock is CLOCK_MONOTONIC on Linux, so the deadline
     // is absolute on the same clock as monotonicTicks().
     using namespace std::chrono;
-    const steady_clock::time_point tp{nanoseconds(deadline)};
+    // The clock counts signed nanoseconds: a later deadline is as good as never.
+    const steady_clock::time_point tp{nanoseconds(static_cast<int64_t>(std::min<uint64_t>(deadline, INT64_MAX)))};
     for (;;) {
         uint64_t epoch;
         {
