@@ -47,8 +47,10 @@ void FrontmostTracker::start() {
             activated(p);
         });
     });
+    // An activation may already have reached the main thread while the
+    // platform was starting; it is newer than the initial answer.
     std::lock_guard<std::mutex> g(lock_);
-    if (generation == generation_) pid_ = initial;
+    if (generation == generation_ && !activatedSinceStart_) pid_ = initial;
 }
 
 void FrontmostTracker::activated(Pid p) {
@@ -56,6 +58,7 @@ void FrontmostTracker::activated(Pid p) {
     {
         std::lock_guard<std::mutex> g(lock_);
         pid_ = p;
+        activatedSinceStart_ = true;
         for (auto& [id, cb] : observers_) callbacks.push_back(cb);
     }
     for (auto& cb : callbacks) cb(p);
@@ -64,6 +67,7 @@ void FrontmostTracker::activated(Pid p) {
 void FrontmostTracker::resetForTesting() {
     std::lock_guard<std::mutex> g(lock_);
     started_ = false;
+    activatedSinceStart_ = false;
     pid_ = 0;
     ++generation_;
 }

@@ -32,6 +32,7 @@ private:
     std::mutex lock_;
     Pid pid_ = 0;
     bool started_ = false;
+    bool activatedSinceStart_ = false;
     uint64_t generation_ = 0;
     std::map<int, std::function<void(Pid)>> observers_;
     int nextObserver_ = 1;

@@ -144,6 +144,21 @@ TEST_F(Desktop, FrontTrackerReportsOnTheMainThreadOutsideItsLock) {
     tracker.removeObserver(b);
 }
 
+TEST_F(Desktop, AnActivationDuringStartIsNotUndoneByTheInitialAnswer) {
+    // The platform reports a switch to 42 while it is starting; the main
+    // thread (here: at once) handles it before start() returns 7.
+    struct SwitchingWhileStarting : SimulatedPlatform {
+        Pid startFrontTracking(std::function<void(Pid)> onChange) override {
+            onChange(42);
+            return 7;
+        }
+    };
+    setPlatform(std::make_shared<SwitchingWhileStarting>());
+    setMainThreadHook([](std::function<void()> work) { work(); });
+    FrontmostTracker::shared().start();
+    EXPECT_EQ(FrontmostTracker::shared().pid(), 42);
+}
+
 TEST_F(Desktop, BusyReasonPrecedence) {
     auto awake = [](Pid holder, std::optional<int64_t> level, Pid onBehalf = 0, std::string name = "Playing video") {
         PowerAssertion a;
