@@ -8,17 +8,17 @@
 namespace trevlinctl {
 
 MainLoop::MainLoop() {
-    trevlin::setMainThreadHook([this](std::function<void()> work) { post(std::move(work)); });
+    trevlin::setMainThreadHook([q = queue_](std::function<void()> work) { q->post(std::move(work)); });
 }
 
 MainLoop::~MainLoop() { trevlin::setMainThreadHook(nullptr); }
 
-void MainLoop::post(std::function<void()> work) {
+void MainLoop::Queue::post(std::function<void()> work) {
     {
-        std::lock_guard<std::mutex> g(lock_);
-        items_.push_back(std::move(work));
+        std::lock_guard<std::mutex> g(lock);
+        items.push_back(std::move(work));
     }
-    cv_.notify_all();
+    cv.notify_all();
 }
 
 void MainLoop::runFor(double seconds) {
@@ -30,11 +30,12 @@ bool MainLoop::runUntil(const std::function<bool()>& done, double seconds) {
     // At most a billion seconds (about 31 years), which the clock can still add.
     seconds = std::min(seconds, 1e9);
     const auto deadline = clock::now() + std::chrono::duration_cast<clock::duration>(std::chrono::duration<double>(seconds));
-    std::unique_lock<std::mutex> lk(lock_);
+    Queue& q = *queue_;
+    std::unique_lock<std::mutex> lk(q.lock);
     for (;;) {
-        while (!items_.empty()) {
-            auto work = std::move(items_.front());
-            items_.pop_front();
+        while (!q.items.empty()) {
+            auto work = std::move(q.items.front());
+            q.items.pop_front();
             lk.unlock();
             work();
             lk.lock();
@@ -45,7 +46,7 @@ bool MainLoop::runUntil(const std::function<bool()>& done, double seconds) {
         if (finished) return true;
         if (clock::now() >= deadline) return false;
         // Wake at least every 50 ms to look at `done()` again.
-        cv_.wait_until(lk, std::min(deadline, clock::now() + std::chrono::milliseconds(50)));
+        q.cv.wait_until(lk, std::min(deadline, clock::now() + std::chrono::milliseconds(50)));
     }
 }
 

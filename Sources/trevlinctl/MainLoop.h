@@ -5,6 +5,7 @@
 #include <condition_variable>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 
 namespace trevlinctl {
@@ -25,11 +26,15 @@ public:
     bool runUntil(const std::function<bool()>& done, double seconds);
 
 private:
-    void post(std::function<void()> work);
-
-    std::mutex lock_;
-    std::condition_variable cv_;
-    std::deque<std::function<void()>> items_;
+    /// Shared with the hook, so that work another thread posts while the
+    /// loop is going away lands in a queue that still exists.
+    struct Queue {
+        std::mutex lock;
+        std::condition_variable cv;
+        std::deque<std::function<void()>> items;
+        void post(std::function<void()> work);
+    };
+    std::shared_ptr<Queue> queue_ = std::make_shared<Queue>();
 };
 
 }  // namespace trevlinctl
