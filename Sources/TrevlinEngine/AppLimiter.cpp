@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdlib>
 #include <deque>
@@ -28,10 +29,11 @@ namespace {
 /// from TREVLIN_CATCHUP_TEST_SECONDS.
 double catchUpIntervalFromEnvironment() {
     const char* text = std::getenv("TREVLIN_CATCHUP_TEST_SECONDS");
-    if (!text || !*text) return 300.0;
+    if (!text || !*text || std::isspace(static_cast<unsigned char>(*text))) return 300.0;
     char* end = nullptr;
     double v = std::strtod(text, &end);
-    if (end == text || !std::isfinite(v) || v <= 0) return 300.0;
+    // The whole text must be the number: "10s" is not ten seconds.
+    if (end == text || *end != '\0' || !std::isfinite(v) || v <= 0) return 300.0;
     return v;
 }
 

@@ -321,7 +321,7 @@ TEST_F(Limiter, CatchUpWindowsFollowTheTestInterval) {
         const char* value;
         bool catchesUp;
     };
-    for (const Case& c : {Case{"10", true}, Case{"0", false}, Case{"abc", false}}) {
+    for (const Case& c : {Case{"10", true}, Case{"0", false}, Case{"abc", false}, Case{"10s", false}}) {
         SCOPED_TRACE(c.value);
         TearDown();
         SetUp();
