@@ -26,7 +26,10 @@ namespace trevlin {
 namespace SystemProcessNames {
 
 Friendly friendly(const std::string& command) {
-    std::string base = lastPathComponent(command);
+    // Only a path is cut to its file name: procps prints a task name, and a
+    // kernel thread's name ("ksoftirqd/0", "kworker/u8:0-events") holds a
+    // "/" that separates no folders.
+    std::string base = command.rfind('/', 0) == 0 ? lastPathComponent(command) : command;
     if (base.empty()) base = command;
     static const std::set<std::string> spotlight = {"mds_stores", "mds",          "mdworker",
                                                     "mdworker_shared", "mdbulkimport", "mdsync"};

@@ -192,6 +192,10 @@ TEST(SystemProcessNames, FriendlyNames) {
         {"/usr/sbin/cron", {"cron", false}},
         {"Web Content", {"Web Content", false}},
         {"/usr/bin/", {"bin", false}},
+        // Linux prints a task name, not a path: a kernel thread's "/" is part
+        // of its name.
+        {"ksoftirqd/0", {"ksoftirqd/0", false}},
+        {"kworker/u8:0-flush-254:0", {"kworker/u8:0-flush-254:0", false}},
     };
     for (const auto& [command, expect] : cases) {
         SCOPED_TRACE(command);
