@@ -16,9 +16,17 @@ static void setError(std::string* error, const std::string& what, int err) {
 }
 
 std::optional<std::string> read(const std::string& path, std::string* error, size_t limit) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Opened without blocking and read only when it is a regular file: a
+    // FIFO or device planted under a known name must not hang the reader.
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         setError(error, path, errno);
+        return std::nullopt;
+    }
+    struct stat st{};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        if (error) *error = path + ": not a regular file";
+        ::close(fd);
         return std::nullopt;
     }
     std::string out;

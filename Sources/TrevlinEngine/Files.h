@@ -8,8 +8,8 @@
 
 namespace trevlin::Files {
 
-/// The whole file (at most about `limit` bytes), or absent with `error` set
-/// to the reason.
+/// The whole regular file (at most about `limit` bytes), or absent with
+/// `error` set to the reason; anything else (a FIFO, a device) is refused.
 std::optional<std::string> read(const std::string& path, std::string* error = nullptr,
                                 size_t limit = static_cast<size_t>(-1));
 /// Writes `bytes` to a temporary file beside `path`, syncs it and renames it

@@ -3,7 +3,6 @@
 #include "LinuxProc.h"
 
 #include <pwd.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -105,10 +104,6 @@ std::optional<DesktopEntry> findDesktopEntry(const std::string& applicationId,
     if (applicationId.empty() || applicationId.find('/') != std::string::npos) return std::nullopt;
     for (const auto& dir : appDirs) {
         std::string path = dir + "/" + applicationId + ".desktop";
-        // Only a regular file: opening a FIFO planted under that name would
-        // block the caller (the monitor's queue) for good.
-        struct stat st{};
-        if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
         if (auto text = readSmallFile(path, 1 << 20)) {
             DesktopEntry e = parseDesktopEntry(*text, locales);
             e.path = path;

@@ -127,7 +127,10 @@ std::string LinuxPlatform::exePath(Pid pid) { return readExePath(options_.procRo
 std::string LinuxPlatform::commandLine(Pid pid) { return readCommandLine(options_.procRoot, pid); }
 
 uint64_t LinuxPlatform::bootTime() {
-    std::call_once(bootOnce_, [this] { bootTime_ = readBootTime(options_.procRoot).value_or(0); });
+    std::call_once(bootOnce_, [this] {
+        bootTime_ = readBootTime(options_.procRoot).value_or(0);
+        bootId_ = readBootId(options_.procRoot);
+    });
     return bootTime_;
 }
 
@@ -138,8 +141,8 @@ uint64_t LinuxPlatform::startMicros(uint64_t starttime) {
 
 StartClock LinuxPlatform::startClock() {
     StartClock c;
-    c.bootId = readBootId(options_.procRoot);
     c.bootMicros = bootTime() * 1000000ull;
+    c.bootId = bootId_;
     return c;
 }
 

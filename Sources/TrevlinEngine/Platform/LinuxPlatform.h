@@ -53,7 +53,7 @@ public:
     std::optional<ProcessIdentity> identity(Pid pid) override;
     std::optional<ProcessUsage> usage(Pid pid) override;
     std::optional<Sample> sample(Pid pid) override;
-    /// boot_id of the kernel and the `btime` this run reads once.
+    /// The kernel's boot_id and the `btime` this run reads once.
     StartClock startClock() override;
     int sendSignal(Pid pid, int signal) override;
     bool demote(Pid pid) override;
@@ -85,6 +85,7 @@ private:
     long clockTicksPerSecond_;
     std::once_flag bootOnce_;
     uint64_t bootTime_ = 0;
+    std::string bootId_;
     std::once_flag cpusOnce_;
     std::vector<int> onlineCpus_;
     std::vector<bool> efficiency_;  ///< by cpu number; empty when one kind
