@@ -16,7 +16,7 @@
 // below what the loops use unlimited; elsewhere the limiter has nothing to hold.
 
 #include "LimiterManager.h"
-#include "Platform/Platform.h"
+#include "LinuxPlatform.h"
 #include "ProcessUtil.h"
 
 #include <signal.h>
@@ -44,7 +44,8 @@ double monotonic() {
 
 /// utime + stime from /proc, in seconds; 0 once the process is gone.
 double cpuSeconds(pid_t pid) {
-    auto s = readSample(pid);
+    static LinuxPlatform platform;
+    auto s = platform.sample(pid);
     return s ? s->cpu : 0.0;
 }
 
@@ -114,7 +115,7 @@ Cell runCell(Method method, double cap, int count, double window, double freeSec
     Cell c;
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     c.free = loops.measure(freeSeconds);
-    LimiterManager manager(dir);
+    LimiterManager manager(EngineContext::make(std::make_shared<LinuxPlatform>()), dir);
     const auto pids = loops.pids();
     manager.setRule(Rule(cap, method, false, false, false), "cli:benchmark", "benchmark",
                     [pids] { return std::vector<Pid>(pids.begin(), pids.end()); });
@@ -147,7 +148,7 @@ int main(int argc, char** argv) {
         if (auto method = methodFromRaw(m)) methods.push_back(*method);
     const std::string dir = (std::filesystem::temp_directory_path() / ("trevlin-bench-" + std::to_string(::getpid()))).string();
     std::filesystem::create_directories(dir);
-    std::printf("%d online cores, window %.0f s per cell, period 100 ms\n", platform().activeCores(), window);
+    std::printf("%d online cores, window %.0f s per cell, period 100 ms\n", LinuxPlatform().activeCores(), window);
     for (Method method : methods) {
         std::printf("\n%s\n\n", rawValue(method));
         std::printf("| cap | busy processes | unlimited use | use under cap | error vs cap | limiter CPU |\n");

@@ -11,7 +11,7 @@
 //   - a light tick (per-core loads only, rows repeated).
 // Plain main: run it, read the table.
 
-#include "MainThread.h"
+#include "LinuxPlatform.h"
 #include "Monitor.h"
 #include "ProcessUtil.h"
 
@@ -172,7 +172,8 @@ int main(int argc, char** argv) {
     const size_t pidCount = listProc().size();
     std::printf("processes on the machine: %zu (%zu started here)\n", pidCount, sleepers.size());
 
-    Monitor monitor;
+    auto context = EngineContext::make(std::make_shared<LinuxPlatform>());
+    Monitor monitor(context, SystemInfo::read(context->platform()));
     auto a = Clock::now();
     monitor.start(false);
     const double startCost = seconds(a, Clock::now());

@@ -7,7 +7,7 @@
 #include "Log.h"
 #include "Monitor.h"
 #include "Notifier.h"
-#include "Platform/Platform.h"
+#include "LinuxPlatform.h"
 #include "ProcessUtil.h"
 
 #include <QApplication>
@@ -36,8 +36,11 @@ constexpr size_t kChartPoints = MonitorHistory::capacity;
 
 bool envSet(const char* name) { return std::getenv(name) != nullptr; }
 
-std::string resolvedDataDirectory(const AppModelOptions& options) {
-    return options.dataDirectory.empty() ? platform().dataDirectory() : options.dataDirectory;
+std::shared_ptr<EngineContext> contextFor(const AppModelOptions& options) {
+    if (options.context) return options.context;
+    return EngineContext::make(std::make_shared<LinuxPlatform>(), [](std::function<void()> work) {
+        QMetaObject::invokeMethod(qApp, std::move(work), Qt::QueuedConnection);
+    });
 }
 
 void keepNewest(std::vector<float>& series) {
@@ -49,16 +52,18 @@ void keepNewest(std::vector<float>& series) {
 AppModel::AppModel(AppModelOptions options, QObject* parent)
     : QObject(parent),
       renderMode_(options.renderMode),
-      dataDirectory_(resolvedDataDirectory(options)),
+      context_(contextFor(options)),
+      dataDirectory_(options.dataDirectory.empty() ? context_->platform().dataDirectory() : options.dataDirectory),
+      journalDirectory_(options.journalDirectory.value_or(context_->platform().dataDirectory())),
       recordEngineCalls_(options.recordEngineCalls),
       lastSort_(kDistantPast),
       lastLabelUpdate_(kDistantPast) {
     // 1-2. The machine, the monitor, the queues, the policy with its defaults.
-    systemInfo_ = SystemInfo::current();
-    monitor_ = std::make_unique<Monitor>(systemInfo_);
+    systemInfo_ = SystemInfo::read(context_->platform());
+    monitor_ = std::make_unique<Monitor>(context_, systemInfo_);
     engineQueue_ = std::make_unique<SerialQueue>("trevlin.engine");
     policy_.config = AutoConfig();
-    systemSampler_ = std::make_unique<SystemProcessSampler>();
+    systemSampler_ = std::make_unique<SystemProcessSampler>(context_->platform());
     systemQueue_ = std::make_unique<SerialQueue>("trevlin.system");
 
     saveTimer_.setSingleShot(true);
@@ -79,7 +84,7 @@ AppModel::AppModel(AppModelOptions options, QObject* parent)
     setAutoConfigFromSettings();
 
     // 6. What the monitor lists.
-    monitor_->setHiddenAppPaths({platform().ownBundlePath()});
+    monitor_->setHiddenAppPaths({context_->platform().ownBundlePath()});
     if (const char* extra = std::getenv("TREVLIN_EXTRA_APPS")) {
         std::set<std::string> paths;
         std::string value = extra;
@@ -99,6 +104,9 @@ AppModel::AppModel(AppModelOptions options, QObject* parent)
     monitor_->setOnSnapshot([this](const MonitorSnapshot& sample) {
         QMetaObject::invokeMethod(this, [this, sample] { receive(sample); }, Qt::QueuedConnection);
     });
+    // Processes an earlier run left stopped are resumed before anything is
+    // sampled, so their figures are never those of a frozen process.
+    if (!renderMode_) Journal::recoverOrphans(context_->platform(), journalDirectory_);
     monitor_->start(options.monitorTimer);
 
     // 8. Render mode owns no engine and touches no file.
@@ -114,8 +122,7 @@ AppModel::AppModel(AppModelOptions options, QObject* parent)
     }
 
     // 10. The limiter manager, its savings ledger and the saved series.
-    limiter_ = options.journalDirectory ? std::make_unique<LimiterManager>(*options.journalDirectory)
-                                        : std::make_unique<LimiterManager>();
+    limiter_ = std::make_unique<LimiterManager>(context_, journalDirectory_);
     limiter_->setEnabled(false);
     limiter_->ledger().enablePersistence(dataDirectory_ + "/savings.json");
     {
@@ -123,7 +130,7 @@ AppModel::AppModel(AppModelOptions options, QObject* parent)
         // The monitor stops before the manager goes (see the destructor).
         monitor_->setSavedProvider([manager] { return manager->ledger().currentSavedCores(); });
     }
-    savings_ = limiter_->ledger().summary(platform().wallClock());
+    savings_ = limiter_->ledger().summary(context_->platform().wallClock());
 
     // 11. A complete file from the first launch on.
     if (!settingsFileExisted) saveNow();
@@ -165,7 +172,7 @@ void AppModel::receive(const MonitorSnapshot& sample) {
 
     char text[32];
     std::snprintf(text, sizeof text, "%.1f", sample.totalCores);
-    double t = now();
+    double t = now(context_->platform());
     if (labelText_ != text && t - lastLabelUpdate_ >= kSteadySeconds) {
         labelText_ = text;
         lastLabelUpdate_ = t;
@@ -179,7 +186,7 @@ void AppModel::receive(const MonitorSnapshot& sample) {
 
 void AppModel::publish(const MonitorSnapshot& sample) {
     if (limiter_) {
-        savings_ = limiter_->ledger().summary(platform().wallClock());
+        savings_ = limiter_->ledger().summary(context_->platform().wallClock());
         emit savingsChanged();
     }
     snapshot_ = sample;
@@ -210,7 +217,7 @@ void AppModel::publish(const MonitorSnapshot& sample) {
     }
 
     // Rows keep their order for 5 s; newcomers go to the end meanwhile.
-    double t = now();
+    double t = now(context_->platform());
     if (t - lastSort_ < kSteadySeconds && !order_.empty()) {
         std::unordered_set<std::string> known(order_.begin(), order_.end());
         for (const auto& app : sample.apps)
@@ -409,7 +416,7 @@ void AppModel::startSystemSampling() {
         lastSystemRun_ = uptime;
         std::set<Pid> excluded;
         for (Pid pid : monitor->countedPids()) excluded.insert(pid);
-        excluded.insert(myPid());
+        excluded.insert(myPid(context_->platform()));
         std::optional<SystemBreakdown> result = sampler->sample(excluded, 4.0);
         if (debug) {
             char when[64];
@@ -482,7 +489,7 @@ void AppModel::refreshHelper() {
     if (renderMode_ || !systemLimitsEnabled()) return;
     auto status = HelperClient::readStatus(HelperEnvironment::productionStatusPath);
     bool installed = HelperClient::binaryInstalled(HelperEnvironment::installedBinary);
-    HelperState state = HelperClient::state(status, installed, platform().wallClock());
+    HelperState state = HelperClient::state(status, installed, context_->platform().wallClock());
     bool changed = status != helperStatus_ || state != helperState_;
     helperStatus_ = std::move(status);
     helperState_ = state;

@@ -17,6 +17,7 @@
 
 #include "AutoAnswer.h"
 #include "AutoPolicy.h"
+#include "EngineContext.h"
 #include "HelperClient.h"
 #include "LimiterStatus.h"
 #include "MonitorTypes.h"
@@ -61,11 +62,14 @@ struct ChartData {
 /// the files elsewhere and drive the samples themselves.
 struct AppModelOptions {
     bool renderMode = false;
+    /// The engine's context; absent: the real Linux platform, with front-app
+    /// observers run on Qt's main thread.
+    std::shared_ptr<EngineContext> context;
     /// Where settings.json and savings.json live; empty: the per-user data
     /// folder of the platform.
     std::string dataDirectory;
-    /// A private journal folder for the limiter manager; absent: the shared
-    /// journal in the per-user data folder.
+    /// A private journal folder for the limiter manager; absent: the per-user
+    /// data folder of the platform.
     std::optional<std::string> journalDirectory;
     /// False: the monitor takes its baselines but never ticks by itself;
     /// samples reach the model only through `receive`.
@@ -243,7 +247,9 @@ private:
 
     // Fixed at creation.
     const bool renderMode_;
+    const std::shared_ptr<EngineContext> context_;
     const std::string dataDirectory_;
+    const std::string journalDirectory_;
     const bool recordEngineCalls_;
     bool debugSystem_ = false;
     bool debugWindows_ = false;

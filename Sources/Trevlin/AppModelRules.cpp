@@ -125,7 +125,7 @@ void AppModel::runPolicy(const MonitorSnapshot& sample) {
         if (settings_.autoIncludeCommandLine || app.kind == AppKind::app) candidates.push_back(app);
 
     auto decisions = policy_.evaluate(candidates, limiter_->statuses(),
-                                      [this](const std::string& path) { return autoStance(path); }, now());
+                                      [this](const std::string& path) { return autoStance(path); }, now(context_->platform()));
     if (decisions.empty()) return;
     for (const auto& d : decisions) {
         switch (d.kind) {
@@ -164,7 +164,7 @@ void AppModel::answer(const std::string& path, const std::string& name, AutoAnsw
         policy_.forget(path);
         break;
     case AutoAnswer::ignore:
-        policy_.markIgnored(path, now());
+        policy_.markIgnored(path, now(context_->platform()));
         break;
     case AutoAnswer::always:
         settings_.autoDecisions[path] = AutoDecisionRecord{name, "always"};

@@ -2,11 +2,12 @@
 
 #include "Files.h"
 #include "Log.h"
-#include "Platform/Platform.h"
+#include "Platform.h"
 
 #include <nlohmann/json.hpp>
 
 #include <cmath>
+#include <ctime>
 #include <stdexcept>
 
 namespace trevlin {
@@ -203,7 +204,7 @@ LoadedSettings load(const std::string& dataDir) {
         if (auto decoded = decode(*bytes)) {
             out.settings = std::move(*decoded);
         } else {
-            const std::string asideName = "settings.invalid-" + Files::fileTimestamp(platform().wallClock()) + ".json";
+            const std::string asideName = "settings.invalid-" + Files::fileTimestamp(static_cast<double>(std::time(nullptr))) + ".json";
             std::string error;
             if (Files::move(file, dataDir + "/" + asideName, &error))
                 logSystem("Trevlin: settings.json could not be read; moved aside to " + asideName +

@@ -3,7 +3,6 @@
 // go of every held process on every way out that can be caught.
 #include "AppModel.h"
 #include "Appearance.h"
-#include "MainThread.h"
 #include "SignalWatcher.h"
 
 #include <QApplication>
@@ -63,9 +62,6 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName("Trevlin");
     QApplication::setQuitOnLastWindowClosed(false);
-    setMainThreadHook([](std::function<void()> work) {
-        QMetaObject::invokeMethod(qApp, std::move(work), Qt::QueuedConnection);
-    });
 
     auto model = std::make_unique<AppModel>();
 

@@ -4,8 +4,10 @@
 #include "Commands.h"
 #include "MainLoop.h"
 
+#include "Journal.h"
+#include "LinuxPlatform.h"
 #include "Monitor.h"
-#include "Platform/Platform.h"
+#include "Platform.h"
 
 #include <cmath>
 #include <cstdio>
@@ -105,8 +107,13 @@ int runApps(const Args& args) {
     }
 
     MainLoop loop;
-    Monitor monitor;
-    monitor.setHiddenAppPaths({platform().ownBundlePath()});
+    auto context = EngineContext::make(std::make_shared<LinuxPlatform>(), loop.hook());
+    Platform& platform = context->platform();
+    // What an earlier run left stopped is resumed before anything is
+    // measured, so no figure is that of a frozen process.
+    Journal::recoverOrphans(platform, platform.dataDirectory());
+    Monitor monitor(context, SystemInfo::read(platform));
+    monitor.setHiddenAppPaths({platform.ownBundlePath()});
     monitor.setExtraAppPaths(extraAppsFromEnvironment());
     monitor.start();
     loop.runFor(seconds);

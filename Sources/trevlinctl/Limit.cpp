@@ -13,6 +13,7 @@
 #include "Journal.h"
 #include "Launchers.h"
 #include "LimiterManager.h"
+#include "LinuxPlatform.h"
 
 #include <signal.h>
 #include <sys/signalfd.h>
@@ -135,7 +136,8 @@ int runLimit(const Args& args) {
 
     {
         MainLoop loop;
-        LimiterManager manager;
+        auto context = EngineContext::make(std::make_shared<LinuxPlatform>(), loop.hook());
+        LimiterManager manager(context, context->platform().dataDirectory());
         if (o.periodMs) manager.setPeriodMs(*o.periodMs);
         const Rule rule(o.cores, o.method, o.alwaysEfficiency, o.catchUp, o.sparesBusy);
         if (Launchers::isGroupKey(o.key)) manager.setRule(rule, o.key, Launchers::displayName(o.key));
@@ -157,7 +159,8 @@ int runLimit(const Args& args) {
 
 int runRecover(const Args& args) {
     if (!args.empty()) return usageError("recover takes no arguments");
-    const int restored = Journal::recoverOrphans(Journal::directory());
+    LinuxPlatform platform;
+    const int restored = Journal::recoverOrphans(platform, platform.dataDirectory());
     std::printf("restored %d process(es)\n", restored);
     return 0;
 }

@@ -1,17 +1,13 @@
 #include "MainLoop.h"
 
-#include "MainThread.h"
-
 #include <algorithm>
 #include <chrono>
 
 namespace trevlinctl {
 
-MainLoop::MainLoop() {
-    trevlin::setMainThreadHook([q = queue_](std::function<void()> work) { q->post(std::move(work)); });
+trevlin::MainThreadHook MainLoop::hook() const {
+    return [q = queue_](std::function<void()> work) { q->post(std::move(work)); };
 }
-
-MainLoop::~MainLoop() { trevlin::setMainThreadHook(nullptr); }
 
 void MainLoop::Queue::post(std::function<void()> work) {
     {

@@ -2,6 +2,8 @@
 // the main thread is queued and run while the tool waits.
 #pragma once
 
+#include "MainThread.h"
+
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -12,12 +14,14 @@ namespace trevlinctl {
 
 class MainLoop {
 public:
-    /// Installs itself as the engine's main-thread hook.
-    MainLoop();
-    /// Removes the hook; queued work that never ran is dropped.
-    ~MainLoop();
+    MainLoop() = default;
+    /// Queued work that never ran is dropped.
+    ~MainLoop() = default;
     MainLoop(const MainLoop&) = delete;
     MainLoop& operator=(const MainLoop&) = delete;
+
+    /// The engine's main-thread hook: posts work to this loop.
+    trevlin::MainThreadHook hook() const;
 
     /// Runs posted work until `seconds` have passed.
     void runFor(double seconds);

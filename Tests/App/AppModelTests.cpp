@@ -3,11 +3,11 @@
 // test says so, so every 5-second rule and every policy period is exact.
 // Before any Qt header: the simulated platform has a member named like
 // Qt's `signals` keyword.
-#include "Platform/SimulatedPlatform.h"
+#include "SimulatedPlatform.h"
 
 #include "AppModel.h"
 #include "Appearance.h"
-#include "FrontmostTracker.h"
+#include "EngineContext.h"
 #include "LimiterManager.h"
 #include "Monitor.h"
 #include "QtTestApp.h"
@@ -17,6 +17,7 @@
 #include <nlohmann/json.hpp>
 
 #include <fstream>
+#include <signal.h>
 #include <sys/stat.h>
 
 using namespace trevlin;
@@ -67,14 +68,13 @@ protected:
         qtApp();
         sim_ = std::make_shared<SimulatedPlatform>();
         sim_->setDataDirectory(dir_.path() + "/data");
-        setPlatform(sim_);
-        FrontmostTracker::shared().resetForTesting();
     }
     void TearDown() override { model_.reset(); }
 
     AppModel& makeModel(const std::string& settingsJson = "") {
         if (!settingsJson.empty()) dir_.write("data/settings.json", settingsJson);
         AppModelOptions o;
+        o.context = EngineContext::make(sim_);
         o.dataDirectory = dir_.path() + "/data";
         o.journalDirectory = dir_.mkdir("journal");
         o.monitorTimer = false;
@@ -535,4 +535,19 @@ TEST_F(AppModelTest, AppearanceSwitchesPalettesAndGoesBackToTheSystemOne) {
     m.setAppearance("anything else");
     EXPECT_EQ(QApplication::palette(), system);
     EXPECT_EQ(savedSettings()["appearance"], "system");
+}
+
+TEST_F(AppModelTest, StartResumesWhatADeadInstanceLeftStoppedBeforeTheFirstSample) {
+    auto& held = sim_->spawn(77, "/usr/bin/cc", 1.0);
+    held.stopped = true;
+    const uint64_t start = held.start;
+    nlohmann::json file = {{"limiterPid", 4242},
+                           {"limiterStart", 1},
+                           {"entries", {{{"app", "cli:bash"}, {"pid", 77}, {"start", start}, {"paused", true}, {"demoted", false}}}}};
+    const std::string path = dir_.write("journal/journal-4242.json", file.dump());
+    makeModel();
+    EXPECT_FALSE(sim_->get(77).stopped);
+    EXPECT_FALSE(std::ifstream(path).good()) << "the orphan file is gone";
+    ASSERT_FALSE(sim_->signalLog().empty());
+    EXPECT_EQ(sim_->signalLog()[0].signal, SIGCONT);
 }

@@ -3,10 +3,10 @@
 // can press buttons.
 // Before any Qt header: the simulated platform has a member named like
 // Qt's `signals` keyword.
-#include "Platform/SimulatedPlatform.h"
+#include "SimulatedPlatform.h"
 
 #include "AppModel.h"
-#include "FrontmostTracker.h"
+#include "EngineContext.h"
 #include "LimiterManager.h"
 #include "Notifier.h"
 #include "PrivateBus.h"
@@ -296,10 +296,9 @@ TEST_F(NotifierTest, TheModelPostsQuestionsAndTakesAnswersFromButtons) {
     test::TempDir dir;
     auto sim = std::make_shared<SimulatedPlatform>();
     sim->setDataDirectory(dir.path() + "/data");
-    setPlatform(sim);
-    FrontmostTracker::shared().resetForTesting();
     dir.write("data/settings.json", R"({"masterEnabled": true, "autoLimitCores": 1.5})");
     AppModelOptions o;
+    o.context = EngineContext::make(sim);
     o.dataDirectory = dir.path() + "/data";
     o.journalDirectory = dir.mkdir("journal");
     o.monitorTimer = false;

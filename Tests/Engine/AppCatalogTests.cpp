@@ -28,7 +28,7 @@ TEST_F(Scanner, AppTargetsAreItsInstancesAndWhatTheyAreResponsibleFor) {
     // The program itself, even when it claims to belong.
     sim->setMyPid(104);
     sim->spawn(104, "/usr/bin/trevlin", 0, 100);
-    AppScanner s(kBundle);
+    AppScanner s(*context, kBundle);
     EXPECT_EQ(scan(s), (std::vector<Pid>{100, 101}));
     EXPECT_EQ(s.mainInstancePids(), (std::set<Pid>{100}));
     EXPECT_FALSE(s.launcherExe().has_value());
@@ -43,7 +43,7 @@ TEST_F(Scanner, GroupMembersAreWhatTheLauncherStartedNeverTheLauncher) {
     sim->spawn(202, "/usr/lib/esbuild/esbuild", 0, 200);
     sim->spawn(300, "/usr/bin/bash");                     // another terminal's shell
     sim->spawn(301, "/usr/bin/make", 0, 300);
-    AppScanner s("cli:node");
+    AppScanner s(*context, "cli:node");
     ASSERT_TRUE(s.launcherExe().has_value());
     EXPECT_EQ(scan(s), (std::vector<Pid>{201, 202}));
 
@@ -59,7 +59,7 @@ TEST_F(Scanner, NotMineIsRememberedForTenSeconds) {
     sim->setApp(RunningAppInfo{100, kBundle, "Editor", "org.example.editor", ActivationPolicy::regular});
     sim->spawn(150, "/usr/bin/other", 0, 0);
     sim->spawn(151, "/usr/bin/tool", 0, 150);
-    AppScanner s(kBundle);
+    AppScanner s(*context, kBundle);
     EXPECT_EQ(scan(s), (std::vector<Pid>{100}));
     sim->edit(151, [](SimProcess& p) { p.responsible = 100; });  // re-parented into the app
     sim->advance(9.0);
@@ -69,8 +69,9 @@ TEST_F(Scanner, NotMineIsRememberedForTenSeconds) {
 }
 
 TEST(ScannerRoles, Table) {
-    AppScanner app(kBundle);
-    AppScanner group("cli:node");
+    test::SimulatedContext<> engine;
+    AppScanner app(*engine.context, kBundle);
+    AppScanner group(*engine.context, "cli:node");
     struct Case {
         AppScanner* scanner;
         Pid pid;

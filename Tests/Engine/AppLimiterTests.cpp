@@ -1,7 +1,6 @@
 // The limiter's loops on the simulated platform: virtual time, exact CPU
 // accounting, every signal recorded, and the write-ahead rule checked at
 // every stop, continue, demote and promote (see LimiterSim.h).
-#include "FrontmostTracker.h"
 #include "LimiterSim.h"
 #include "ProcessUtil.h"
 
@@ -88,33 +87,36 @@ TEST_F(Limiter, NothingStopsInTheFirstSecondThenTheCapHolds) {
     EXPECT_NEAR(s.savedCores, 1.0, 0.15);
 }
 
-TEST_F(Limiter, CapBelowUntouchableUseLeavesThreePercentRunTime) {
-    struct Case {
-        Method method;
-        const char* note;
-    };
-    for (const Case& c : {Case{Method::smart, LimiterNotes::smartRestInFront},
-                          Case{Method::strict, LimiterNotes::strictRestUntouchable}}) {
-        SCOPED_TRACE(rawValue(c.method));
-        TearDown();
-        SetUp();
-        app({1.0});
-        critical(103, 1.5);
-        startLimiter(rule(c.method, 0.5), kBundle, "busy");
-        runTo(5);
-        const double before = cpu(101);
-        const size_t continues = signalTimes(101, SIGCONT, 5).size();
-        runTo(10);
-        LimiterStatus s = lastStatus();
-        EXPECT_EQ(s.allowedRunFraction, 0.03);
-        EXPECT_EQ(s.note, c.note);
-        EXPECT_NE(s.summaryLine.find("allowed 3% run time; " + std::string(c.note)), std::string::npos)
-            << s.summaryLine;
-        // It still runs 3 % of every period.
-        EXPECT_NEAR((cpu(101) - before) / 5.0, 0.03, 0.005);
-        EXPECT_NEAR(static_cast<double>(signalTimes(101, SIGCONT, 5).size() - continues), 50, 2);
-    }
+struct FloorCase {
+    Method method;
+    const char* note;
+};
+
+class CapBelowUntouchableUse : public Limiter, public ::testing::WithParamInterface<FloorCase> {};
+
+TEST_P(CapBelowUntouchableUse, LeavesThreePercentRunTime) {
+    const FloorCase& c = GetParam();
+    app({1.0});
+    critical(103, 1.5);
+    startLimiter(rule(c.method, 0.5), kBundle, "busy");
+    runTo(5);
+    const double before = cpu(101);
+    const size_t continues = signalTimes(101, SIGCONT, 5).size();
+    runTo(10);
+    LimiterStatus s = lastStatus();
+    EXPECT_EQ(s.allowedRunFraction, 0.03);
+    EXPECT_EQ(s.note, c.note);
+    EXPECT_NE(s.summaryLine.find("allowed 3% run time; " + std::string(c.note)), std::string::npos)
+        << s.summaryLine;
+    // It still runs 3 % of every period.
+    EXPECT_NEAR((cpu(101) - before) / 5.0, 0.03, 0.005);
+    EXPECT_NEAR(static_cast<double>(signalTimes(101, SIGCONT, 5).size() - continues), 50, 2);
 }
+
+INSTANTIATE_TEST_SUITE_P(Limiter, CapBelowUntouchableUse,
+                         ::testing::Values(FloorCase{Method::smart, LimiterNotes::smartRestInFront},
+                                           FloorCase{Method::strict, LimiterNotes::strictRestUntouchable}),
+                         [](const auto& info) { return std::string(rawValue(info.param.method)); });
 
 TEST_F(Limiter, NoCandidatesMeansFullRunTimeAndNoStops) {
     app({0.01, 0.02});
@@ -190,49 +192,51 @@ TEST_F(Limiter, PidReusedDuringTheRunSliceIsNotStoppedAtItsEnd) {
     EXPECT_FALSE(sim->get(101).stopped);
 }
 
-TEST_F(Limiter, SmartSparesTheFrontAppUnlessItsWorkIsLowPriority) {
-    for (Method m : {Method::smart, Method::strict}) {
-        SCOPED_TRACE(rawValue(m));
-        TearDown();
-        SetUp();
-        app({1.0, 1.0});
-        sim->edit(102, [](SimProcess& p) { p.priority = 5; });
-        sim->setFront(100);
-        startLimiter(rule(m, 0.5), kBundle, "busy");
-        runTo(6);
-        EXPECT_EQ(signalTimes(101, SIGSTOP).empty(), m == Method::smart);
-        EXPECT_FALSE(signalTimes(102, SIGSTOP).empty());
-        // Once another app is in front, smart holds everything busy.
-        sim->spawn(500, "/usr/bin/other");
-        sim->setFront(500);
-        runTo(8);
-        EXPECT_FALSE(signalTimes(101, SIGSTOP, 6.2).empty());
-    }
+class FrontApp : public Limiter, public ::testing::WithParamInterface<Method> {};
+
+TEST_P(FrontApp, SmartSparesItUnlessItsWorkIsLowPriority) {
+    const Method m = GetParam();
+    app({1.0, 1.0});
+    sim->edit(102, [](SimProcess& p) { p.priority = 5; });
+    sim->setFront(100);
+    startLimiter(rule(m, 0.5), kBundle, "busy");
+    runTo(6);
+    EXPECT_EQ(signalTimes(101, SIGSTOP).empty(), m == Method::smart);
+    EXPECT_FALSE(signalTimes(102, SIGSTOP).empty());
+    // Once another app is in front, smart holds everything busy.
+    sim->spawn(500, "/usr/bin/other");
+    sim->setFront(500);
+    runTo(8);
+    EXPECT_FALSE(signalTimes(101, SIGSTOP, 6.2).empty());
 }
 
-TEST_F(Limiter, BrowserMainProcessIsNeverStoppedItsHelpersAre) {
-    for (Method m : {Method::strict, Method::smart, Method::pause}) {
-        SCOPED_TRACE(rawValue(m));
-        TearDown();
-        SetUp();
-        app({}, 1.0);
-        sim->edit(100, [](SimProcess& p) { p.exe = "/opt/browser/browser"; p.cmd = "/opt/browser/browser --no-first-run"; });
-        auto helper = [&](Pid pid, const std::string& args) {
-            sim->spawn(pid, "/opt/browser/browser", 1.0, 100);
-            sim->edit(pid, [&](SimProcess& p) { p.cmd = "/opt/browser/browser " + args; });
-        };
-        helper(101, "--type=renderer --lang=en");
-        helper(102, "--type=gpu-process --enable-x");
-        helper(103, "--type=utility --utility-sub-type=network.mojom.NetworkService --lang=en");
-        helper(104, "--type=utility --utility-sub-type=audio.mojom.AudioService");
-        sim->spawn(500, "/usr/bin/other");
-        sim->setFront(500);
-        startLimiter(rule(m, 0.5), kBundle, "busy");
-        runTo(6);
-        EXPECT_FALSE(signalTimes(101, SIGSTOP).empty());
-        for (Pid pid : {100, 102, 103, 104}) EXPECT_TRUE(signalTimes(pid, SIGSTOP).empty()) << pid;
-    }
+INSTANTIATE_TEST_SUITE_P(Limiter, FrontApp, ::testing::Values(Method::smart, Method::strict),
+                         [](const auto& info) { return std::string(rawValue(info.param)); });
+
+class BrowserMainProcess : public Limiter, public ::testing::WithParamInterface<Method> {};
+
+TEST_P(BrowserMainProcess, IsNeverStoppedItsHelpersAre) {
+    const Method m = GetParam();
+    app({}, 1.0);
+    sim->edit(100, [](SimProcess& p) { p.exe = "/opt/browser/browser"; p.cmd = "/opt/browser/browser --no-first-run"; });
+    auto helper = [&](Pid pid, const std::string& args) {
+        sim->spawn(pid, "/opt/browser/browser", 1.0, 100);
+        sim->edit(pid, [&](SimProcess& p) { p.cmd = "/opt/browser/browser " + args; });
+    };
+    helper(101, "--type=renderer --lang=en");
+    helper(102, "--type=gpu-process --enable-x");
+    helper(103, "--type=utility --utility-sub-type=network.mojom.NetworkService --lang=en");
+    helper(104, "--type=utility --utility-sub-type=audio.mojom.AudioService");
+    sim->spawn(500, "/usr/bin/other");
+    sim->setFront(500);
+    startLimiter(rule(m, 0.5), kBundle, "busy");
+    runTo(6);
+    EXPECT_FALSE(signalTimes(101, SIGSTOP).empty());
+    for (Pid pid : {100, 102, 103, 104}) EXPECT_TRUE(signalTimes(pid, SIGSTOP).empty()) << pid;
 }
+
+INSTANTIATE_TEST_SUITE_P(Limiter, BrowserMainProcess, ::testing::Values(Method::strict, Method::smart, Method::pause),
+                         [](const auto& info) { return std::string(rawValue(info.param)); });
 
 TEST_F(Limiter, PauseOnACommandLineGroupNeverStopsAnything) {
     sim->spawn(200, "/usr/bin/node", 0);
@@ -316,46 +320,49 @@ TEST_F(Limiter, PauseSparesAnAppThatPlaysAudio) {
     EXPECT_EQ(lastStatus().pauseState, PauseState::paused);
 }
 
-TEST_F(Limiter, CatchUpWindowsFollowTheTestInterval) {
-    struct Case {
-        const char* value;
-        bool catchesUp;
-    };
-    for (const Case& c : {Case{"10", true}, Case{"0", false}, Case{"abc", false}, Case{"10s", false}}) {
-        SCOPED_TRACE(c.value);
-        TearDown();
-        SetUp();
-        ::setenv("TREVLIN_CATCHUP_TEST_SECONDS", c.value, 1);
-        app({1.0});
-        sim->spawn(500, "/usr/bin/other");
-        sim->setFront(500);
-        startLimiter(rule(Method::pause, 1.0, false, true, false), kBundle, "busy");
-        runTo(45);
-        ::unsetenv("TREVLIN_CATCHUP_TEST_SECONDS");
-        // The hold begins at the second scan, 0.4 s after the start at the
-        // earliest (the loop turns every 0.25 s).
-        auto stops = signalTimes(101, SIGSTOP);
-        auto continues = signalTimes(101, SIGCONT);
-        ASSERT_FALSE(stops.empty());
-        const double held = stops.front();
-        EXPECT_GE(held, 1.4);
-        EXPECT_LE(held, 1.6);
-        if (!c.catchesUp) {
-            EXPECT_EQ(stops.size(), 1u);
-            EXPECT_TRUE(continues.empty());
-            continue;
-        }
-        // Held 10 s, runs 5 s, held again for 10 s, and so on.
-        ASSERT_EQ(continues.size(), 3u);
-        ASSERT_EQ(stops.size(), 3u);
-        for (int i = 0; i < 3; ++i) {
-            EXPECT_NEAR(continues[i], held + 10.0 + 15.0 * i, 0.3) << i;
-            if (i + 1 < 3) {
-                EXPECT_NEAR(stops[i + 1] - continues[i], 5.0, 0.3) << i;
-            }
+struct CatchUpCase {
+    const char* value;
+    bool catchesUp;
+};
+
+class CatchUpWindows : public Limiter, public ::testing::WithParamInterface<CatchUpCase> {};
+
+TEST_P(CatchUpWindows, FollowTheTestInterval) {
+    const CatchUpCase& c = GetParam();
+    ::setenv("TREVLIN_CATCHUP_TEST_SECONDS", c.value, 1);
+    app({1.0});
+    sim->spawn(500, "/usr/bin/other");
+    sim->setFront(500);
+    startLimiter(rule(Method::pause, 1.0, false, true, false), kBundle, "busy");
+    runTo(45);
+    ::unsetenv("TREVLIN_CATCHUP_TEST_SECONDS");
+    // The hold begins at the second scan, 0.4 s after the start at the
+    // earliest (the loop turns every 0.25 s).
+    auto stops = signalTimes(101, SIGSTOP);
+    auto continues = signalTimes(101, SIGCONT);
+    ASSERT_FALSE(stops.empty());
+    const double held = stops.front();
+    EXPECT_GE(held, 1.4);
+    EXPECT_LE(held, 1.6);
+    if (!c.catchesUp) {
+        EXPECT_EQ(stops.size(), 1u);
+        EXPECT_TRUE(continues.empty());
+        return;
+    }
+    // Held 10 s, runs 5 s, held again for 10 s, and so on.
+    ASSERT_EQ(continues.size(), 3u);
+    ASSERT_EQ(stops.size(), 3u);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_NEAR(continues[i], held + 10.0 + 15.0 * i, 0.3) << i;
+        if (i + 1 < 3) {
+            EXPECT_NEAR(stops[i + 1] - continues[i], 5.0, 0.3) << i;
         }
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Limiter, CatchUpWindows,
+                         ::testing::Values(CatchUpCase{"10", true}, CatchUpCase{"0", false}, CatchUpCase{"abc", false},
+                                           CatchUpCase{"10s", false}));
 
 TEST_F(Limiter, MethodChangeFromStrictToPauseContinuesEverythingFirst) {
     app({1.0, 1.0});

@@ -1,8 +1,7 @@
 // Running apps, the front-app tracker and power assertions on the simulated
 // platform, where time is exact.
 #include "FrontmostTracker.h"
-#include "MainThread.h"
-#include "Platform/SimulatedPlatform.h"
+#include "SimulatedPlatform.h"
 #include "PowerAssertions.h"
 #include "ProcessUtil.h"
 #include "RunningApps.h"
@@ -20,15 +19,6 @@ namespace {
 
 class Desktop : public ::testing::Test {
 protected:
-    void SetUp() override {
-        sim = std::make_shared<SimulatedPlatform>();
-        setPlatform(sim);
-        RunningApps::resetForTesting();
-        FrontmostTracker::shared().resetForTesting();
-        setMainThreadHook(nullptr);
-    }
-    void TearDown() override { setMainThreadHook(nullptr); }
-
     RunningAppInfo app(Pid pid, const std::string& name) {
         RunningAppInfo info;
         info.pid = pid;
@@ -38,12 +28,13 @@ protected:
         return info;
     }
     bool listed(Pid pid) {
-        for (const auto& a : RunningApps::all(0.5))
+        for (const auto& a : apps.all(0.5))
             if (a.pid == pid) return true;
         return false;
     }
 
-    std::shared_ptr<SimulatedPlatform> sim;
+    std::shared_ptr<SimulatedPlatform> sim = std::make_shared<SimulatedPlatform>();
+    RunningApps apps{*sim};
 };
 
 }  // namespace
@@ -51,7 +42,7 @@ protected:
 TEST_F(Desktop, LateRegistrationIsPickedUpOnlyDuringTheFirstThirtySeconds) {
     sim->spawn(10, "/usr/bin/early");
     sim->spawn(20, "/usr/bin/late");
-    EXPECT_TRUE(RunningApps::all(0.5).empty());
+    EXPECT_TRUE(apps.all(0.5).empty());
 
     // 10 registers 10 s after it was first seen: found within 2 s.
     sim->advance(10.0);
@@ -75,16 +66,16 @@ TEST_F(Desktop, LateRegistrationIsPickedUpOnlyDuringTheFirstThirtySeconds) {
 
 TEST_F(Desktop, ListIsRebuiltAtMostOncePerMaxAgeAndLookupsAreRationed) {
     for (Pid p = 1; p <= 50; ++p) sim->spawn(p, "/usr/bin/x");
-    RunningApps::all(0.5);
+    apps.all(0.5);
     int first = sim->lookupCount();
     EXPECT_EQ(first, 50);
-    RunningApps::all(0.5);  // within 0.5 s: the cached list
+    apps.all(0.5);  // within 0.5 s: the cached list
     EXPECT_EQ(sim->lookupCount(), first);
     sim->advance(0.6);
-    RunningApps::all(0.5);  // rebuilt, but no pid is due for another look yet
+    apps.all(0.5);  // rebuilt, but no pid is due for another look yet
     EXPECT_EQ(sim->lookupCount(), first);
     sim->advance(1.5);
-    RunningApps::all(0.5);  // 2.1 s after the first look: every non-app is looked at again
+    apps.all(0.5);  // 2.1 s after the first look: every non-app is looked at again
     EXPECT_EQ(sim->lookupCount(), 2 * first);
 }
 
@@ -97,24 +88,23 @@ TEST_F(Desktop, ReusedPidKeepsOldInfoUntilItLeavesOneListing) {
     sim->spawn(30, "/usr/bin/new");
     sim->setApp(app(30, "New"));
     sim->advance(0.6);
-    auto list = RunningApps::all(0.5);
+    auto list = apps.all(0.5);
     ASSERT_EQ(list.size(), 1u);
     EXPECT_EQ(list[0].name, "Old");
     // Once missing from a listing, the next process with that pid is looked up afresh.
     sim->remove(30);
     sim->advance(0.6);
-    EXPECT_TRUE(RunningApps::all(0.5).empty());
+    EXPECT_TRUE(apps.all(0.5).empty());
     sim->spawn(30, "/usr/bin/new");
     sim->advance(0.6);
-    list = RunningApps::all(0.5);
+    list = apps.all(0.5);
     ASSERT_EQ(list.size(), 1u);
     EXPECT_EQ(list[0].name, "New");
 }
 
 TEST_F(Desktop, FrontTrackerReportsOnTheMainThreadOutsideItsLock) {
     std::deque<std::function<void()>> mainQueue;
-    setMainThreadHook([&](std::function<void()> work) { mainQueue.push_back(std::move(work)); });
-    auto& tracker = FrontmostTracker::shared();
+    FrontmostTracker tracker(*sim, [&](std::function<void()> work) { mainQueue.push_back(std::move(work)); });
     EXPECT_EQ(tracker.pid(), 0);
     sim->setFront(7);  // before start: only the initial value counts
     tracker.start();
@@ -153,10 +143,10 @@ TEST_F(Desktop, AnActivationDuringStartIsNotUndoneByTheInitialAnswer) {
             return 7;
         }
     };
-    setPlatform(std::make_shared<SwitchingWhileStarting>());
-    setMainThreadHook([](std::function<void()> work) { work(); });
-    FrontmostTracker::shared().start();
-    EXPECT_EQ(FrontmostTracker::shared().pid(), 42);
+    SwitchingWhileStarting platform;
+    FrontmostTracker tracker(platform, [](std::function<void()> work) { work(); });
+    tracker.start();
+    EXPECT_EQ(tracker.pid(), 42);
 }
 
 TEST_F(Desktop, BusyReasonPrecedence) {
@@ -192,13 +182,12 @@ TEST_F(Desktop, BusyReasonPrecedence) {
     };
     for (const auto& c : cases) {
         sim->setPowerAssertionList(c.list);
-        EXPECT_EQ(PowerAssertions::busyReason({100, 101}), c.reason) << c.what;
+        EXPECT_EQ(PowerAssertions::busyReason(*sim, {100, 101}), c.reason) << c.what;
     }
 }
 
 TEST(SimulatedPlatform, StoppedProcessesAccrueNoTimeAndWaitersFollowTheClock) {
     auto sim = std::make_shared<SimulatedPlatform>();
-    setPlatform(sim);
     sim->spawn(5, "/bin/busy", 1.5);
     sim->advance(2.0);
     EXPECT_DOUBLE_EQ(sim->sample(5)->cpu, 3.0);
@@ -212,7 +201,7 @@ TEST(SimulatedPlatform, StoppedProcessesAccrueNoTimeAndWaitersFollowTheClock) {
     std::atomic<bool> quit{false};
     std::thread worker([&] {
         while (!quit) {
-            sleepSeconds(0.25, [&] { return quit.load(); });
+            sleepSeconds(*sim, 0.25, [&] { return quit.load(); });
             ++turns;
         }
     });

@@ -5,6 +5,7 @@
 #include "Files.h"
 #include "Journal.h"
 #include "ProcessUtil.h"
+#include "RealPlatform.h"
 #include "TempDir.h"
 
 #include <gtest/gtest.h>
@@ -34,7 +35,7 @@ bool isStopped(pid_t pid) { return processState(pid) == 'T'; }
 pid_t stoppedChild(Children& kids) {
     pid_t pid = kids.spawn({"sleep", "1000"});
     // Wait for the exec, so the start time and state are those of sleep.
-    for (int i = 0; i < 200 && exePath(pid).find("sleep") == std::string::npos; ++i) sleepFor(0.01);
+    for (int i = 0; i < 200 && exePath(realPlatform(), pid).find("sleep") == std::string::npos; ++i) sleepFor(0.01);
     ::kill(pid, SIGSTOP);
     EXPECT_TRUE(waitForState(pid, 'T'));
     return pid;
@@ -94,7 +95,7 @@ TEST(JournalRecovery, WhichFilesAreReplayed) {
         TempDir dir;
         Children kids;
         const pid_t held = stoppedChild(kids);
-        const uint64_t heldStart = processStartTime(held).value_or(0);
+        const uint64_t heldStart = processStartTime(realPlatform(), held).value_or(0);
         ASSERT_NE(heldStart, 0u);
 
         pid_t writer = 0;
@@ -107,13 +108,13 @@ TEST(JournalRecovery, WhichFilesAreReplayed) {
         case Writer::self:
         case Writer::earlierSelf:
             writer = ::getpid();
-            writerStart = processStartTime(writer).value_or(0);
+            writerStart = processStartTime(realPlatform(), writer).value_or(0);
             if (c.writer == Writer::earlierSelf) writerStart -= 1000000;
             break;
         default:
             writer = kids.spawn({"sleep", "1000"});
             sleepFor(0.05);
-            writerStart = processStartTime(writer).value_or(0);
+            writerStart = processStartTime(realPlatform(), writer).value_or(0);
             if (c.writer == Writer::aliveOtherStart) writerStart += 1000000;
             if (c.writer == Writer::aliveStartUnknown) writerStart = 0;
             break;
@@ -127,7 +128,7 @@ TEST(JournalRecovery, WhichFilesAreReplayed) {
             path = writeJournal(dir, name, writer, writerStart, {entry("cli:bash", held, listedStart, true, false)});
         }
 
-        const int restored = Journal::recoverOrphans(dir.path());
+        const int restored = Journal::recoverOrphans(realPlatform(), dir.path());
         if (c.continued) EXPECT_TRUE(waitForState(held, 'S'));
         else EXPECT_TRUE(isStopped(held));
         EXPECT_EQ(restored, c.continued ? 1 : 0);
@@ -136,7 +137,7 @@ TEST(JournalRecovery, WhichFilesAreReplayed) {
 }
 
 TEST(JournalRecovery, StartTimesAreLinedUpWithTheBootTheyCountFrom) {
-    const StartClock clock = platform().startClock();
+    const StartClock clock = realPlatform().startClock();
     if (clock.bootId.empty()) GTEST_SKIP() << "the kernel gives no boot id";
     constexpr uint64_t step = 3000000;  // the clock was set 3 s back since the file was written
     const struct {
@@ -156,7 +157,7 @@ TEST(JournalRecovery, StartTimesAreLinedUpWithTheBootTheyCountFrom) {
         TempDir dir;
         Children kids;
         const pid_t held = stoppedChild(kids);
-        const uint64_t heldStart = processStartTime(held).value_or(0);
+        const uint64_t heldStart = processStartTime(realPlatform(), held).value_or(0);
         ASSERT_GT(heldStart, step);
         const pid_t writer = deadPid(kids);
         const uint64_t shift = c.stepped ? step : 0;
@@ -169,7 +170,7 @@ TEST(JournalRecovery, StartTimesAreLinedUpWithTheBootTheyCountFrom) {
         }
         const std::string path = dir.write("journal-" + std::to_string(writer) + ".json", file.dump(2));
 
-        EXPECT_EQ(Journal::recoverOrphans(dir.path()), c.continued ? 1 : 0);
+        EXPECT_EQ(Journal::recoverOrphans(realPlatform(), dir.path()), c.continued ? 1 : 0);
         if (c.continued) EXPECT_TRUE(waitForState(held, 'S'));
         else EXPECT_TRUE(isStopped(held));
         EXPECT_FALSE(Files::exists(path));
@@ -184,7 +185,7 @@ TEST(JournalRecovery, ContinuesAndPromotesEverythingListed) {
     const pid_t demoted = kids.spawn({"sleep", "1000"});
     sleepFor(0.05);
     const int all = cpusAllowed(demoted);
-    ASSERT_TRUE(platform().demote(demoted));
+    ASSERT_TRUE(realPlatform().demote(demoted));
     if (all > 1) {
         EXPECT_LT(cpusAllowed(demoted), all);
     }
@@ -192,27 +193,27 @@ TEST(JournalRecovery, ContinuesAndPromotesEverythingListed) {
 
     const pid_t writer = deadPid(kids);
     writeJournal(dir, "journal-" + std::to_string(writer) + ".json", writer, 1,
-                 {entry("/opt/A.desktop", a, *processStartTime(a), true, false),
-                  entry("/opt/A.desktop", demoted, *processStartTime(demoted), false, true),
-                  entry("cli:make", b, *processStartTime(b), true, true),
+                 {entry("/opt/A.desktop", a, *processStartTime(realPlatform(), a), true, false),
+                  entry("/opt/A.desktop", demoted, *processStartTime(realPlatform(), demoted), false, true),
+                  entry("cli:make", b, *processStartTime(realPlatform(), b), true, true),
                   entry("cli:make", gone, 1, true, false),
-                  entry("cli:make", ::getpid(), *processStartTime(::getpid()), true, false)});
-    EXPECT_EQ(Journal::recoverOrphans(dir.path()), 3);
+                  entry("cli:make", ::getpid(), *processStartTime(realPlatform(), ::getpid()), true, false)});
+    EXPECT_EQ(Journal::recoverOrphans(realPlatform(), dir.path()), 3);
     EXPECT_TRUE(waitForState(a, 'S'));
     EXPECT_TRUE(waitForState(b, 'S'));
     EXPECT_EQ(cpusAllowed(demoted), all);
     EXPECT_EQ(cpusAllowed(b), all);
-    EXPECT_EQ(Journal::recoverOrphans(dir.path()), 0) << "the file is gone after one replay";
+    EXPECT_EQ(Journal::recoverOrphans(realPlatform(), dir.path()), 0) << "the file is gone after one replay";
 }
 
 TEST(JournalRecovery, MissingFolderIsEmpty) {
     TempDir dir;
-    EXPECT_EQ(Journal::recoverOrphans(dir.path() + "/does/not/exist"), 0);
+    EXPECT_EQ(Journal::recoverOrphans(realPlatform(), dir.path() + "/does/not/exist"), 0);
 }
 
 TEST(Journal, FlushWritesSortedEntriesAndDeletesTheFileWhenEmpty) {
     TempDir dir;
-    Journal j(dir.path() + "/nested/folder");
+    Journal j(realPlatform(), dir.path() + "/nested/folder");
     j.update("cli:make", 30, 3, true, false);
     j.update("/opt/B.desktop", 20, 2, false, true);
     j.update("/opt/A.desktop", 50, 5, true, true);
@@ -223,9 +224,9 @@ TEST(Journal, FlushWritesSortedEntriesAndDeletesTheFileWhenEmpty) {
     ASSERT_TRUE(text);
     auto file = json::parse(*text);
     EXPECT_EQ(file.at("limiterPid"), ::getpid());
-    EXPECT_EQ(file.at("limiterStart").get<uint64_t>(), processStartTime(::getpid()).value());
-    EXPECT_EQ(file.at("bootId"), platform().startClock().bootId);
-    EXPECT_EQ(file.at("bootTime").get<uint64_t>(), platform().startClock().bootMicros);
+    EXPECT_EQ(file.at("limiterStart").get<uint64_t>(), processStartTime(realPlatform(), ::getpid()).value());
+    EXPECT_EQ(file.at("bootId"), realPlatform().startClock().bootId);
+    EXPECT_EQ(file.at("bootTime").get<uint64_t>(), realPlatform().startClock().bootMicros);
     std::vector<std::pair<std::string, int>> order;
     for (auto& e : file.at("entries")) order.emplace_back(e.at("app"), e.at("pid"));
     EXPECT_EQ(order, (std::vector<std::pair<std::string, int>>{
@@ -249,7 +250,7 @@ TEST(Journal, FlushWritesSortedEntriesAndDeletesTheFileWhenEmpty) {
 
 TEST(Journal, OnlyRealChangesMakeItDirty) {
     TempDir dir;
-    Journal j(dir.path());
+    Journal j(realPlatform(), dir.path());
     EXPECT_FALSE(j.isDirty());
     const struct {
         const char* what;
@@ -287,7 +288,7 @@ TEST(Journal, OnlyRealChangesMakeItDirty) {
 TEST(Journal, FailedWriteIsReportedAndEntriesKept) {
     TempDir dir;
     const std::string blocker = dir.write("not-a-folder", "x");
-    Journal j(blocker + "/journal");
+    Journal j(realPlatform(), blocker + "/journal");
     j.update("cli:make", 42, 1, true, false);
     ::testing::internal::CaptureStderr();
     j.flush();
@@ -301,10 +302,10 @@ TEST(Journal, OwnFlushedFileIsLeftToItsWriter) {
     TempDir dir;
     Children kids;
     const pid_t held = stoppedChild(kids);
-    Journal j(dir.path());
-    j.update("cli:sleep", held, *processStartTime(held), true, false);
+    Journal j(realPlatform(), dir.path());
+    j.update("cli:sleep", held, *processStartTime(realPlatform(), held), true, false);
     j.flush();
-    EXPECT_EQ(Journal::recoverOrphans(dir.path()), 0);
+    EXPECT_EQ(Journal::recoverOrphans(realPlatform(), dir.path()), 0);
     EXPECT_TRUE(isStopped(held));
     EXPECT_TRUE(Files::exists(j.filePath()));
 }
@@ -315,8 +316,8 @@ TEST(Journal, AKeyThatIsNotUtf8IsStillWrittenAndReplayed) {
     Children kids;
     const pid_t held = stoppedChild(kids);
     const std::string key = "cli:build-\xe9t\xe9";
-    Journal j(dir.path());
-    j.update(key, held, *processStartTime(held), true, false);
+    Journal j(realPlatform(), dir.path());
+    j.update(key, held, *processStartTime(realPlatform(), held), true, false);
     j.update("cli:make", 7, 1, true, false);
     ::testing::internal::CaptureStderr();
     EXPECT_NO_THROW(j.flush());
@@ -329,6 +330,6 @@ TEST(Journal, AKeyThatIsNotUtf8IsStillWrittenAndReplayed) {
     // Left behind by a dead writer, it still gets the process going again.
     const pid_t writer = deadPid(kids);
     ASSERT_TRUE(Files::move(j.filePath(), dir.path() + "/journal-" + std::to_string(writer) + ".json"));
-    EXPECT_EQ(Journal::recoverOrphans(dir.path()), 1);
+    EXPECT_EQ(Journal::recoverOrphans(realPlatform(), dir.path()), 1);
     EXPECT_TRUE(waitForState(held, 'S'));
 }

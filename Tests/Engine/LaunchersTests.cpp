@@ -46,7 +46,7 @@ TEST_F(LaunchersTest, EligibleExecutables) {
         sim->remove(500);
         auto& p = sim->spawn(500, c.exe);
         p.uid = c.uid;
-        auto got = Launchers::eligibleExecutable(500, {}, c.runningTops);
+        auto got = Launchers::eligibleExecutable(*sim, 500, {}, c.runningTops);
         EXPECT_EQ(got.has_value(), c.eligible);
         if (c.eligible && got) {
             EXPECT_EQ(*got, c.exe);
@@ -59,11 +59,11 @@ TEST_F(LaunchersTest, ProcessesThatAreNeverLaunchers) {
     sim->spawn(600, "/usr/bin/bash");
     sim->spawn(700, "/usr/bin/bash");
     sim->setMyPid(700);
-    EXPECT_FALSE(Launchers::eligibleExecutable(1, {}, {})) << "init";
-    EXPECT_FALSE(Launchers::eligibleExecutable(700, {}, {})) << "this program";
-    EXPECT_FALSE(Launchers::eligibleExecutable(600, {600}, {})) << "a running app's own process";
-    EXPECT_FALSE(Launchers::eligibleExecutable(601, {}, {})) << "a process that is gone";
-    EXPECT_TRUE(Launchers::eligibleExecutable(600, {601}, {}));
+    EXPECT_FALSE(Launchers::eligibleExecutable(*sim, 1, {}, {})) << "init";
+    EXPECT_FALSE(Launchers::eligibleExecutable(*sim, 700, {}, {})) << "this program";
+    EXPECT_FALSE(Launchers::eligibleExecutable(*sim, 600, {600}, {})) << "a running app's own process";
+    EXPECT_FALSE(Launchers::eligibleExecutable(*sim, 601, {}, {})) << "a process that is gone";
+    EXPECT_TRUE(Launchers::eligibleExecutable(*sim, 600, {601}, {}));
 }
 
 TEST(Launchers, KeysAndNames) {

@@ -8,12 +8,10 @@
 
 #include "Children.h"
 #include "FileNames.h"
-#include "FrontmostTracker.h"
 #include "LimiterManager.h"
 #include "MainThread.h"
-#include "Platform/LinuxPlatform.h"
+#include "LinuxPlatform.h"
 #include "ProcessUtil.h"
-#include "RunningApps.h"
 #include "TempDir.h"
 
 #include <gtest/gtest.h>
@@ -118,25 +116,10 @@ std::vector<std::string> journalFiles(const std::string& dir) {
 
 class LimiterBusy : public ::testing::Test {
 protected:
-    void SetUp() override {
-        previous_ = currentPlatform();
-        platform_ = std::make_shared<FrontDrivenLinuxPlatform>();
-        setPlatform(platform_);
-        setMainThreadHook([](std::function<void()> work) { work(); });
-        FrontmostTracker::shared().resetForTesting();
-        RunningApps::resetForTesting();
-    }
-    void TearDown() override {
-        FrontmostTracker::shared().resetForTesting();
-        setMainThreadHook(nullptr);
-        setPlatform(previous_);
-    }
-    std::shared_ptr<FrontDrivenLinuxPlatform> platform_;
+    std::shared_ptr<FrontDrivenLinuxPlatform> platform_ = std::make_shared<FrontDrivenLinuxPlatform>();
+    std::shared_ptr<EngineContext> context = EngineContext::make(platform_);
     TempDir dir;
     Children kids;
-
-private:
-    std::shared_ptr<Platform> previous_;
 };
 
 TEST_F(LimiterBusy, StrictCapHoldsRealProcessesAndStopLeavesNothingStopped) {
@@ -149,7 +132,7 @@ TEST_F(LimiterBusy, StrictCapHoldsRealProcessesAndStopLeavesNothingStopped) {
     ASSERT_EQ(loops.size(), 2u);
     ASSERT_EQ(reference.size(), 1u);
     {
-        LimiterManager manager(dir.path());
+        LimiterManager manager(context, dir.path());
         manager.setRule(Rule(1.0, Method::strict, false, false, false), "cli:busy-loops", "busy loops",
                         [loops] { return std::vector<Pid>(loops.begin(), loops.end()); });
         sleepFor(3.0);  // the first second runs free, then the gain settles
@@ -172,8 +155,8 @@ TEST_F(LimiterBusy, StrictCapHoldsRealProcessesAndStopLeavesNothingStopped) {
 TEST_F(LimiterBusy, PauseStopsTheAppAndAnActivationContinuesIt) {
     auto loops = startLoops(kids, 2);
     ASSERT_EQ(loops.size(), 2u);
-    FrontmostTracker::shared().start();
-    LimiterManager manager(dir.path());
+    context->front().start();
+    LimiterManager manager(context, dir.path());
     manager.setRule(Rule(1.0, Method::pause, false, false, false), "/usr/share/applications/busy-test.desktop",
                     "busy", [loops] { return std::vector<Pid>(loops.begin(), loops.end()); });
     ASSERT_TRUE(waitFor([&] { return processState(loops[0]) == 'T' && processState(loops[1]) == 'T'; }, 3.0));
@@ -208,7 +191,7 @@ TEST_F(LimiterBusy, EcoresMovesTheHeaviestToTheLastCoreAndBack) {
     for (pid_t p : loops) ASSERT_EQ(cpusAllowed(p), all);
 
     const std::string key = "cli:busy-loops";
-    LimiterManager manager(dir.path());
+    LimiterManager manager(context, dir.path());
     auto targets = [loops] { return std::vector<Pid>(loops.begin(), loops.end()); };
     manager.setRule(Rule(0.3, Method::ecores, false, false, false), key, "busy loops", targets);
     auto demoted = [&] {

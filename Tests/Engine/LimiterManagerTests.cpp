@@ -25,7 +25,7 @@ protected:
         sim->spawn(101, "/usr/lib/example/worker", 1.0, 100);
         sim->spawn(102, "/usr/lib/example/worker", 1.0, 100);
     }
-    std::unique_ptr<LimiterManager> make() { return std::make_unique<LimiterManager>(dir->path()); }
+    std::unique_ptr<LimiterManager> make() { return std::make_unique<LimiterManager>(context, dir->path()); }
     bool anyStopSince(double t) { return !signalTimes(101, SIGSTOP, t).empty() || !signalTimes(102, SIGSTOP, t).empty(); }
 };
 

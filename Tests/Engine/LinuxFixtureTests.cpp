@@ -1,7 +1,7 @@
 // The Linux readers against fixture /proc and /sys trees.
-#include "Platform/DesktopEntries.h"
-#include "Platform/LinuxPlatform.h"
-#include "Platform/LinuxProc.h"
+#include "DesktopEntries.h"
+#include "LinuxPlatform.h"
+#include "LinuxProc.h"
 #include "SystemInfo.h"
 #include "TempDir.h"
 

@@ -3,6 +3,7 @@
 // monitor's total must match the kernel's own per-core counters.
 
 #include "Children.h"
+#include "RealPlatform.h"
 #include "Monitor.h"
 #include "ProcessUtil.h"
 #include "TempDir.h"
@@ -32,7 +33,7 @@ std::vector<pid_t> startJob(Children& kids, pid_t& leader) {
     for (int i = 0; i < 300; ++i) {
         loops.clear();
         for (pid_t p : processGroupMembers(leader))
-            if (p != leader && lastPathComponent(exePath(p)) != "bash") loops.push_back(p);
+            if (p != leader && lastPathComponent(exePath(realPlatform(), p)) != "bash") loops.push_back(p);
         if (loops.size() == 2) break;
         sleepFor(0.01);
     }
@@ -92,12 +93,12 @@ TEST(MonitorBusy, TrevlinctlShowsAShellJobAsOneGroup) {
     pid_t leader = 0;
     auto loops = startJob(kids, leader);
     ASSERT_EQ(loops.size(), 2u);
-    const std::string loopName = lastPathComponent(exePath(loops[0]));
+    const std::string loopName = lastPathComponent(exePath(realPlatform(), loops[0]));
 
-    const double cpu0 = cpuOf(loops), t0 = now();
+    const double cpu0 = cpuOf(loops), t0 = now(realPlatform());
     int status = 0;
     const std::string out = runCommand("XDG_DATA_HOME=" + data.path() + " " TREVLINCTL_PATH " apps --json --seconds 2", status);
-    const double measured = (cpuOf(loops) - cpu0) / (now() - t0);
+    const double measured = (cpuOf(loops) - cpu0) / (now(realPlatform()) - t0);
     ASSERT_EQ(status, 0) << out;
 
     auto snap = nlohmann::json::parse(out, nullptr, false);
@@ -130,7 +131,8 @@ TEST(MonitorBusy, TotalMatchesTheKernelsCounters) {
     auto loops = startJob(kids, leader);
     ASSERT_EQ(loops.size(), 2u);
 
-    Monitor monitor;
+    auto context = EngineContext::make(std::make_shared<LinuxPlatform>());
+    Monitor monitor(context, SystemInfo::read(context->platform()));
     monitor.start(false);
     const ProcStatTotals a = readProcStat();
     const double cpu0 = cpuOf(loops);

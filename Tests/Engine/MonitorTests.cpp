@@ -6,11 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include <signal.h>
-
 #include <cmath>
-#include <fstream>
-#include <nlohmann/json.hpp>
 
 using namespace trevlin;
 using trevlin::test::SimulatedEngine;
@@ -19,16 +15,10 @@ namespace {
 
 class MonitorTest : public SimulatedEngine {
 protected:
-    void SetUp() override {
-        SimulatedEngine::SetUp();
-        sim->setDataDirectory(data.path());
-    }
-    void TearDown() override {
-        monitor.reset();
-        SimulatedEngine::TearDown();
-    }
+    void SetUp() override { sim->setDataDirectory(data.path()); }
+    void TearDown() override { monitor.reset(); }
     void startMonitor(const std::function<void(Monitor&)>& configure = nullptr) {
-        monitor = std::make_unique<Monitor>(SystemInfo::from(sim->machineFacts()));
+        monitor = std::make_unique<Monitor>(context, SystemInfo::from(sim->machineFacts()));
         if (configure) configure(*monitor);
         monitor->start(false);
     }
@@ -171,7 +161,7 @@ public:
 
 TEST_F(MonitorTest, CoreCountersThatWrapAroundStillGiveTheLoad) {
     auto wrap = std::make_shared<WrappingPlatform>();
-    setPlatform(wrap);
+    context = EngineContext::make(wrap);
     sim = wrap;
     sim->setDataDirectory(data.path());
     sim->spawn(5, "/usr/bin/cc", 2.0);
@@ -411,21 +401,6 @@ TEST_F(MonitorTest, PublishesSnapshotsAndHistory) {
     EXPECT_EQ(h.saved, (std::vector<float>{0.75f, 0.75f}));
     EXPECT_EQ(h.apps.at("/opt/A.desktop"), (std::vector<float>{1.0f, 1.0f}));
     EXPECT_EQ(h.endTime, s.timestamp);
-}
-
-TEST_F(MonitorTest, StartResumesWhatADeadInstanceLeftStopped) {
-    auto& held = sim->spawn(77, "/usr/bin/cc", 1.0);
-    held.stopped = true;
-    const uint64_t start = held.start;
-    nlohmann::json file = {{"limiterPid", 4242},
-                           {"limiterStart", 1},
-                           {"entries", {{{"app", "cli:bash"}, {"pid", 77}, {"start", start}, {"paused", true}, {"demoted", false}}}}};
-    const std::string path = data.write("journal-4242.json", file.dump());
-    startMonitor();
-    EXPECT_FALSE(sim->get(77).stopped);
-    EXPECT_FALSE(std::ifstream(path).good()) << "the orphan file is gone";
-    ASSERT_EQ(sim->signalLog().size(), 1u);
-    EXPECT_EQ(sim->signalLog()[0].signal, SIGCONT);
 }
 
 TEST_F(MonitorTest, StartingTwiceIsHarmlessAndStopKeepsHistory) {

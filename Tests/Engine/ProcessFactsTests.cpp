@@ -1,7 +1,8 @@
 // Process facts read from the real /proc of this machine.
 #include "Children.h"
-#include "Platform/LinuxPlatform.h"
-#include "Platform/LinuxProc.h"
+#include "RealPlatform.h"
+#include "LinuxPlatform.h"
+#include "LinuxProc.h"
 #include "ProcessUtil.h"
 
 #include <gtest/gtest.h>
@@ -30,16 +31,16 @@ double threadCpuSeconds() {
 }  // namespace
 
 TEST(ProcessFacts, OwnProcessIsListedAndDescribed) {
-    auto pids = allPids();
+    auto pids = allPids(realPlatform());
     EXPECT_TRUE(std::is_sorted(pids.begin(), pids.end()));
-    EXPECT_NE(std::find(pids.begin(), pids.end(), myPid()), pids.end());
-    EXPECT_EQ(exePath(myPid()), std::string(realpath("/proc/self/exe", nullptr)));
-    auto start = processStartTime(myPid());
+    EXPECT_NE(std::find(pids.begin(), pids.end(), myPid(realPlatform())), pids.end());
+    EXPECT_EQ(exePath(realPlatform(), myPid(realPlatform())), std::string(realpath("/proc/self/exe", nullptr)));
+    auto start = processStartTime(realPlatform(), myPid(realPlatform()));
     ASSERT_TRUE(start.has_value());
-    double ageSeconds = platform().wallClock() - static_cast<double>(*start) / 1e6;
+    double ageSeconds = realPlatform().wallClock() - static_cast<double>(*start) / 1e6;
     EXPECT_GT(ageSeconds, -2.0);  // btime has a one-second resolution
     EXPECT_LT(ageSeconds, 600.0);
-    auto s = readSample(myPid());
+    auto s = readSample(realPlatform(), myPid(realPlatform()));
     ASSERT_TRUE(s.has_value());
     EXPECT_EQ(s->start, *start);
     // 31 for a normal process; the tests may themselves run niced.
@@ -51,12 +52,12 @@ TEST(ProcessFacts, ExitedProcessGivesNeutralValues) {
     pid_t pid = kids.spawn({"/bin/true"});
     kids.reap(pid);
     // The pid was listed a moment ago and is gone now.
-    EXPECT_EQ(exePath(pid), "");
-    EXPECT_EQ(commandLine(pid), "");
-    EXPECT_FALSE(processStartTime(pid).has_value());
-    EXPECT_FALSE(readSample(pid).has_value());
-    EXPECT_EQ(owner(pid), pid);
-    EXPECT_FALSE(platform().usage(pid).has_value());
+    EXPECT_EQ(exePath(realPlatform(), pid), "");
+    EXPECT_EQ(commandLine(realPlatform(), pid), "");
+    EXPECT_FALSE(processStartTime(realPlatform(), pid).has_value());
+    EXPECT_FALSE(readSample(realPlatform(), pid).has_value());
+    EXPECT_EQ(owner(realPlatform(), pid), pid);
+    EXPECT_FALSE(realPlatform().usage(pid).has_value());
 }
 
 TEST(ProcessFacts, ZombieHasNoStartTime) {
@@ -65,9 +66,9 @@ TEST(ProcessFacts, ZombieHasNoStartTime) {
     // Wait until it has exited but leave it unreaped.
     for (int i = 0; i < 200 && processState(pid) != 'Z'; ++i) sleepFor(0.01);
     ASSERT_EQ(processState(pid), 'Z');
-    EXPECT_FALSE(processStartTime(pid).has_value());
-    EXPECT_FALSE(readSample(pid).has_value());
-    auto id = platform().identity(pid);
+    EXPECT_FALSE(processStartTime(realPlatform(), pid).has_value());
+    EXPECT_FALSE(readSample(realPlatform(), pid).has_value());
+    auto id = realPlatform().identity(pid);
     ASSERT_TRUE(id.has_value());
     EXPECT_TRUE(id->zombie);
 }
@@ -80,11 +81,11 @@ TEST(ProcessFacts, CommandLineFlattensNulsAndReplacesInvalidUtf8) {
                            /*newSession=*/true);
     std::string cmd;
     for (int i = 0; i < 200; ++i) {
-        cmd = commandLine(pid);
+        cmd = commandLine(realPlatform(), pid);
         if (cmd.find("--type") != std::string::npos) break;
         sleepFor(0.01);
     }
-    const std::string exe = exePath(pid);
+    const std::string exe = exePath(realPlatform(), pid);
     ASSERT_FALSE(exe.empty());
     EXPECT_EQ(cmd, exe + " /bin/sh -c sleep 30; true x \xEF\xBF\xBD\xEF\xBF\xBD-bad --type=renderer ");
     EXPECT_NE(cmd.find(" --type="), std::string::npos);
@@ -96,17 +97,17 @@ TEST(ProcessFacts, SleepWithNoTimeNeverAsks) {
         ++asked;
         return false;
     };
-    double before = now();
-    sleepSeconds(0, predicate);
-    sleepSeconds(-1, predicate);
+    double before = now(realPlatform());
+    sleepSeconds(realPlatform(), 0, predicate);
+    sleepSeconds(realPlatform(), -1, predicate);
     EXPECT_EQ(asked, 0);
-    EXPECT_LT(now() - before, 0.05);
+    EXPECT_LT(now(realPlatform()) - before, 0.05);
 }
 
 TEST(ProcessFacts, SleepReachesItsDeadlineOrStopsEarly) {
-    double before = now();
-    sleepSeconds(0.05, [] { return false; });
-    double slept = now() - before;
+    double before = now(realPlatform());
+    sleepSeconds(realPlatform(), 0.05, [] { return false; });
+    double slept = now(realPlatform()) - before;
     EXPECT_GE(slept, 0.05);
     EXPECT_LT(slept, 0.5);
 
@@ -117,13 +118,13 @@ TEST(ProcessFacts, SleepReachesItsDeadlineOrStopsEarly) {
         std::thread stopper([&] {
             sleepFor(0.1);
             quit = true;
-            platform().notifyWaiters();
+            realPlatform().notifyWaiters();
         });
-        before = now();
+        before = now(realPlatform());
         const double cpuBefore = threadCpuSeconds();
-        sleepSeconds(seconds, [&] { return quit.load(); });
-        EXPECT_GE(now() - before, 0.09);
-        EXPECT_LT(now() - before, 5.0);
+        sleepSeconds(realPlatform(), seconds, [&] { return quit.load(); });
+        EXPECT_GE(now(realPlatform()) - before, 0.09);
+        EXPECT_LT(now(realPlatform()) - before, 5.0);
         EXPECT_LT(threadCpuSeconds() - cpuBefore, 0.02) << "the wait must not spin";
         stopper.join();
     }
@@ -139,9 +140,9 @@ TEST(ProcessFacts, JobChildrenAreOwnedByTheirGroupLeader) {
     }
     ASSERT_EQ(members.size(), 3u);
     for (pid_t m : members) {
-        EXPECT_EQ(owner(m), leader) << m;
+        EXPECT_EQ(owner(realPlatform(), m), leader) << m;
     }
-    EXPECT_EQ(lastPathComponent(exePath(leader)), "bash");
+    EXPECT_EQ(lastPathComponent(exePath(realPlatform(), leader)), "bash");
 }
 
 TEST(ProcessFacts, PriorityFollowsNiceAndPolicy) {
@@ -149,8 +150,8 @@ TEST(ProcessFacts, PriorityFollowsNiceAndPolicy) {
     pid_t nice5 = kids.spawn({"/usr/bin/nice", "-n", "5", "/bin/sleep", "30"});
     pid_t nice15 = kids.spawn({"/usr/bin/nice", "-n", "15", "/bin/sleep", "30"});
     sleepFor(0.1);
-    auto a = readSample(nice5);
-    auto b = readSample(nice15);
+    auto a = readSample(realPlatform(), nice5);
+    auto b = readSample(realPlatform(), nice15);
     ASSERT_TRUE(a && b);
     const int base = ::getpriority(PRIO_PROCESS, 0);
     if (base + 5 < 10) {

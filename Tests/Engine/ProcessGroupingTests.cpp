@@ -117,7 +117,7 @@ protected:
             if (auto a = sim->lookupApp(pid)) running.push_back(*a);
         g.rebuildAppTable(running, hidden, {});
     }
-    ProcessGrouping g;
+    ProcessGrouping g{*sim};
 };
 
 }  // namespace
@@ -222,7 +222,8 @@ Acc acc(double total, std::map<std::string, double> progs, std::map<std::string,
 }  // namespace
 
 TEST(CommandLineRows, SmoothingDecaysAndDropsOnlyStoppedPrograms) {
-    ProcessGrouping g;
+    test::SimulatedContext<> engine;
+    ProcessGrouping g{*engine.sim};
     std::unordered_map<std::string, Acc> accs;
     accs["cli:make"] = acc(2.0, {{"cc", 2.0}, {"ld", 0.0}});
     auto rows = g.commandLineRows(accs, 2.0);  // dt = 2 s: cc used one core
@@ -242,7 +243,7 @@ TEST(CommandLineRows, SmoothingDecaysAndDropsOnlyStoppedPrograms) {
     }
 
     // Once cc has exited it goes as soon as its value falls below 0.002.
-    ProcessGrouping h;
+    ProcessGrouping h{*engine.sim};
     accs["cli:make"] = acc(1.0, {{"cc", 1.0}, {"ld", 0.0}});
     h.commandLineRows(accs, 1.0);
     int passesKept = 0;
@@ -261,7 +262,8 @@ TEST(CommandLineRows, SmoothingDecaysAndDropsOnlyStoppedPrograms) {
 }
 
 TEST(CommandLineRows, RowFiguresAndGroupLifecycle) {
-    ProcessGrouping g;
+    test::SimulatedContext<> engine;
+    ProcessGrouping g{*engine.sim};
     std::unordered_map<std::string, Acc> accs;
     Acc a = acc(1.5, {{"rustc", 1.5}});
     a.p = 3.0;  // more than total: the performance part is capped

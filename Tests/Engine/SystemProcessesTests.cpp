@@ -1,4 +1,5 @@
 #include "SystemProcesses.h"
+#include "RealPlatform.h"
 
 #include "Children.h"
 #include "TempDir.h"
@@ -279,7 +280,7 @@ TEST(SystemProcessSampler, RealPsGivesABreakdown) {
     EXPECT_GT(lines, 1u);
     EXPECT_EQ(self, 1u);
 
-    SystemProcessSampler sampler;
+    SystemProcessSampler sampler(test::realPlatform());
     auto first = sampler.sample({}, 4);
     ASSERT_TRUE(first);
     EXPECT_EQ(first->interval, 0);

@@ -2,7 +2,7 @@
 // window manager's part: it sets _NET_WM_PID on windows and points the root
 // window's _NET_ACTIVE_WINDOW at them.
 #include "Children.h"
-#include "Platform/X11FrontWatcher.h"
+#include "X11FrontWatcher.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>

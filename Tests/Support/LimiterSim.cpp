@@ -1,9 +1,5 @@
 #include "LimiterSim.h"
 
-#include "FrontmostTracker.h"
-#include "MainThread.h"
-#include "RunningApps.h"
-
 #include <signal.h>
 
 #include <fstream>
@@ -79,16 +75,10 @@ bool JournalWatchingPlatform::promote(Pid pid) {
 }
 
 void LimiterSimTest::SetUp() {
-    previous_ = currentPlatform();
-    sim = std::make_shared<JournalWatchingPlatform>();
-    setPlatform(sim);
-    setMainThreadHook([](std::function<void()> work) { work(); });
-    FrontmostTracker::shared().resetForTesting();
-    RunningApps::resetForTesting();
-    FrontmostTracker::shared().start();
+    context->front().start();
     dir = std::make_unique<TempDir>();
     sim->setDataDirectory(dir->path());
-    journal = std::make_shared<Journal>(dir->path());
+    journal = std::make_shared<Journal>(*sim, dir->path());
     sim->watch(journal->filePath());
 }
 
@@ -97,16 +87,12 @@ void LimiterSimTest::TearDown() {
     limiters_.clear();
     EXPECT_EQ(sim->violations(), std::vector<std::string>{});
     for (Pid pid : sim->allPids()) EXPECT_FALSE(sim->get(pid).stopped) << "pid " << pid << " left stopped";
-    FrontmostTracker::shared().resetForTesting();
-    RunningApps::resetForTesting();
-    setMainThreadHook(nullptr);
-    setPlatform(previous_);
 }
 
 std::shared_ptr<AppLimiter> LimiterSimTest::startLimiter(const Rule& rule, const std::string& key,
                                                          const std::string& name, AppLimiter::TargetProvider targets) {
     auto limiter = AppLimiter::make(
-        AppMatch{name, key}, rule, journal, [this] { return periodMs; },
+        context, AppMatch{name, key}, rule, journal, [this] { return periodMs; },
         [this](const LimiterStatus& s) {
             std::lock_guard<std::mutex> g(publishedLock);
             published.push_back(s);

@@ -6,14 +6,14 @@
 // must list it with that flag. It also remembers which thread sent each
 // signal.
 //
-// `LimiterSimTest` installs such a platform with a private journal folder,
-// runs main-thread work inline, resets the front-app and running-apps caches
-// and stops every limiter it made at the end.
+// `LimiterSimTest` builds an engine context around such a platform with a
+// private journal folder, runs main-thread work inline and stops every
+// limiter it made at the end.
 #pragma once
 
 #include "AppLimiter.h"
 #include "Journal.h"
-#include "Platform/SimulatedPlatform.h"
+#include "SimulatedEngine.h"
 #include "TempDir.h"
 
 #include <gtest/gtest.h>
@@ -69,7 +69,9 @@ protected:
     /// Signals of one kind sent to `pid` at or after `from`.
     std::vector<double> signalTimes(Pid pid, int signal, double from = 0);
 
-    std::shared_ptr<JournalWatchingPlatform> sim;
+    SimulatedContext<JournalWatchingPlatform> engine;
+    std::shared_ptr<JournalWatchingPlatform> sim = engine.sim;
+    std::shared_ptr<EngineContext> context = engine.context;
     std::unique_ptr<TempDir> dir;
     std::shared_ptr<Journal> journal;
     double periodMs = 100;
@@ -77,7 +79,6 @@ protected:
     std::mutex publishedLock;
 
 private:
-    std::shared_ptr<Platform> previous_;
     std::vector<std::shared_ptr<AppLimiter>> limiters_;
 };
 

@@ -1,0 +1,61 @@
+// The write-ahead journal of held processes.
+//
+// Before a limiter stops or demotes a process it records it here and
+// flushes; the record goes once the process is released. Each running
+// instance writes "journal-<pid>.json" in the data folder; at start-up the
+// files of instances that are gone are replayed: every process they list
+// that is still the same process is continued and moved back to all cores.
+#pragma once
+
+#include "Platform.h"
+
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace trevlin {
+
+class Journal {
+public:
+    struct Entry {
+        std::string app;
+        Pid pid = 0;
+        uint64_t start = 0;
+        bool paused = false;
+        bool demoted = false;
+        bool operator==(const Entry&) const = default;
+    };
+
+    /// The journal of this instance in `directory`.
+    Journal(Platform& platform, std::string directory);
+
+    /// Stores the entry when a flag is set (no change when an equal entry
+    /// exists); removes it when both are false.
+    void update(const std::string& app, Pid pid, uint64_t start, bool paused, bool demoted);
+    void remove(const std::string& app, Pid pid);
+    void removeAll(const std::string& app);
+    /// Writes the file when something changed (deletes it when empty).
+    void flush();
+
+    std::optional<Entry> entry(const std::string& app, Pid pid);
+    std::vector<Entry> entries();
+    bool isDirty();
+    std::string filePath() const;
+    const std::string& dir() const { return dir_; }
+
+    /// Continues and promotes what the files of dead writers in `dir` list;
+    /// returns how many processes were restored.
+    static int recoverOrphans(Platform& platform, const std::string& dir);
+
+private:
+    Platform& platform_;
+    std::string dir_;
+    std::mutex lock_;
+    std::map<std::pair<std::string, Pid>, Entry> entries_;
+    bool dirty_ = false;
+};
+
+}  // namespace trevlin

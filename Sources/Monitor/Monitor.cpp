@@ -1,0 +1,360 @@
+#include "Monitor.h"
+
+#include "Launchers.h"
+#include "ProcessUtil.h"
+
+#include <algorithm>
+
+namespace trevlin {
+
+namespace {
+
+// The timer fires at whole seconds plus a little latency, so the fifth tick
+// after a full pass can come a hair under 5 s later; within this margin it
+// still counts as due, which keeps lightweight passes every 5 ticks instead
+// of alternating between 5 and 6.
+constexpr double kTimerLeeway = 0.05;
+// How often a process without a group, or in a command-line group, is
+// resolved again.
+constexpr double kRegroupSeconds = 10.0;
+// A denied pid is forgotten this long after its window ended.
+constexpr double kDeniedForgetSeconds = 60.0;
+
+}  // namespace
+
+Monitor::Monitor(std::shared_ptr<EngineContext> context, SystemInfo info)
+    : context_(std::move(context)),
+      platform_(context_->platform()),
+      systemInfo_(std::move(info)),
+      history_(platform_.wallClock()),
+      grouping_(platform_),
+      queue_(std::make_unique<SerialQueue>("trevlin.monitor")) {}
+
+Monitor::~Monitor() {
+    queue_->cancelTimer();
+    queue_.reset();  // joins the queue's thread after any running tick
+}
+
+void Monitor::setOnSnapshot(SnapshotHandler handler) {
+    std::lock_guard<std::mutex> g(lock_);
+    onSnapshot_ = std::move(handler);
+}
+
+void Monitor::start(bool timer) {
+    if (queue_->hasTimer()) return;
+    context_->front().start();
+    queue_->sync([this] {
+        lastCPUTicks_ = platform_.coreTicks().value_or(std::vector<CoreTicks>{});
+        lastFullTime_ = now(platform_);
+        perProcessPass();  // baselines only: the first tick then has deltas
+    });
+    if (timer) queue_->startTimer(tickInterval, tickInterval, [this] { tick(); });
+}
+
+void Monitor::stop() { queue_->cancelTimer(); }
+
+bool Monitor::isRunning() { return queue_->hasTimer(); }
+
+void Monitor::tickNow() {
+    queue_->sync([this] { tick(); });
+}
+
+Monitor::CoreReading Monitor::readCoreLoads() {
+    CoreReading r;
+    auto ticks = platform_.coreTicks();
+    if (!ticks) {
+        lastCPUTicks_.clear();
+        return r;
+    }
+    r.loads.reserve(ticks->size());
+    for (size_t i = 0; i < ticks->size(); ++i) {
+        double load = 0;
+        if (i < lastCPUTicks_.size()) {
+            const CoreTicks& a = lastCPUTicks_[i];
+            const CoreTicks& b = (*ticks)[i];
+            // Unsigned differences: a counter that wrapped still gives the
+            // right (small) difference.
+            const double user = static_cast<double>(b.user - a.user);
+            const double system = static_cast<double>(b.system - a.system);
+            const double idle = static_cast<double>(b.idle - a.idle);
+            const double nice = static_cast<double>(b.nice - a.nice);
+            const double sum = user + system + idle + nice;
+            load = sum > 0 ? (user + system + nice) / sum : 0;
+        }
+        const CoreKind kind = systemInfo_.kind(static_cast<int>(i));
+        r.loads.push_back(CoreLoad{static_cast<int>(i), kind, load});
+        r.total += load;
+        (kind == CoreKind::performance ? r.p : r.e) += load;
+    }
+    lastCPUTicks_ = std::move(*ticks);
+    return r;
+}
+
+std::unordered_map<std::string, Acc> Monitor::perProcessPass() {
+    auto& plat = platform_;
+    const double t = now(platform_);
+    std::set<std::string> hidden, extra;
+    {
+        std::lock_guard<std::mutex> g(lock_);
+        hidden = hiddenAppPaths_;
+        extra = extraAppPaths_;
+    }
+    const std::vector<Pid> pids = plat.allPids();
+    grouping_.rebuildAppTable(context_->runningApps().all(0.5, pids), hidden, extra);
+
+    const double spt = plat.secondsPerTick();
+    std::unordered_map<std::string, Acc> accs;
+    alive_.clear();
+    for (Pid pid : pids) {
+        if (auto d = denied_.find(pid); d != denied_.end() && t < d->second) continue;
+        auto u = plat.usage(pid);
+        if (!u) {
+            denied_[pid] = t + deniedSeconds;
+            continue;
+        }
+        denied_.erase(pid);
+        alive_.insert(pid);
+
+        auto it = recs_.find(pid);
+        if (it != recs_.end() && it->second.start == u->start) {
+            ProcRec& rec = it->second;
+            const uint64_t dTotal = u->totalTicks >= rec.lastTotal ? u->totalTicks - rec.lastTotal : 0;
+            const uint64_t dP = u->perfTicks >= rec.lastP ? u->perfTicks - rec.lastP : 0;
+            // An app process stays with its app; unresolved and command-line
+            // processes are looked at again now and then (a launcher may
+            // have appeared, or the group may have a new launcher).
+            if ((!rec.group || Launchers::isGroupKey(*rec.group)) && t - rec.groupChecked > kRegroupSeconds)
+                resolveGroup(pid, rec, true, t);
+            if (rec.group) {
+                Acc& acc = accs[*rec.group];
+                const double cpu = static_cast<double>(dTotal) * spt;
+                acc.total += cpu;
+                acc.p += static_cast<double>(dP) * spt;
+                acc.count += 1;
+                if (Launchers::isGroupKey(*rec.group)) {
+                    acc.progs[rec.prog] += cpu;
+                    acc.progCount[rec.prog] += 1;
+                }
+            }
+            rec.lastTotal = u->totalTicks;
+            rec.lastP = u->perfTicks;
+        } else {
+            // A new process, or a reused pid: its first reading is only a
+            // baseline and adds no CPU time.
+            ProcRec rec;
+            rec.start = u->start;
+            rec.lastTotal = u->totalTicks;
+            rec.lastP = u->perfTicks;
+            resolveGroup(pid, rec, false, t);
+            if (rec.group) {
+                Acc& acc = accs[*rec.group];
+                acc.count += 1;
+                if (Launchers::isGroupKey(*rec.group)) acc.progCount[rec.prog] += 1;
+            }
+            recs_[pid] = std::move(rec);
+        }
+    }
+    for (auto it = recs_.begin(); it != recs_.end();) {
+        if (!alive_.count(it->first)) it = recs_.erase(it);
+        else ++it;
+    }
+    for (auto it = denied_.begin(); it != denied_.end();) {
+        if (t - kDeniedForgetSeconds > it->second) it = denied_.erase(it);
+        else ++it;
+    }
+    grouping_.pruneLauncherCache(alive_);
+
+    std::unordered_set<Pid> counted;
+    counted.reserve(recs_.size());
+    for (const auto& [pid, rec] : recs_)
+        if (rec.group) counted.insert(pid);
+    {
+        std::lock_guard<std::mutex> g(lock_);
+        counted_.swap(counted);
+    }
+    return accs;
+}
+
+void Monitor::resolveGroup(Pid pid, ProcRec& rec, bool known, double t) {
+    auto& plat = platform_;
+    std::string exe = plat.exePath(pid);
+    // What decides a process's responsible process (its process group, its
+    // move into an app's unit) is settled between fork and exec. So it is
+    // asked once per process and again only after the process ran a new
+    // executable; asking every time would cost more than the whole pass.
+    const bool sameExecutable = known && exe == rec.exe;
+    if (!sameExecutable) {
+        rec.owner = plat.responsiblePid(pid);
+        rec.exe = std::move(exe);
+    }
+    auto group = grouping_.resolve(pid, rec.exe, rec.owner);
+    // A member of a command-line group that still runs the same program
+    // stays in its group when the launcher has exited (it then resolves to
+    // nothing); it only moves when another group claims it.
+    if (group || !sameExecutable || !rec.group || !Launchers::isGroupKey(*rec.group)) rec.group = std::move(group);
+    rec.groupChecked = t;
+    if (rec.group && Launchers::isGroupKey(*rec.group) && rec.prog.empty()) rec.prog = lastPathComponent(rec.exe);
+}
+
+std::vector<AppUsage> Monitor::fullPassRows(double dt) {
+    auto accs = perProcessPass();
+    const AppTable& table = grouping_.appTable();
+
+    std::optional<std::string> frontKey;
+    if (Pid front = context_->front().pid(); front > 0) {
+        if (auto it = table.pidToApp.find(front); it != table.pidToApp.end()) frontKey = it->second;
+        else frontKey = grouping_.resolve(front);
+    }
+
+    std::vector<AppUsage> rows;
+    static const Acc none;
+    for (const auto& [key, rec] : table.apps) {
+        if (!rec.isRow) continue;
+        auto a = accs.find(key);
+        const Acc& acc = a == accs.end() ? none : a->second;
+        AppUsage row;
+        row.name = rec.name;
+        row.bundlePath = key;
+        row.bundleIdentifier = rec.bundleID;
+        row.mainPid = rec.mainPid != 0 ? rec.mainPid : rec.anyPid;
+        row.processCount = acc.count;
+        row.cores = acc.total / dt;
+        row.pCores = std::min(acc.p / dt, row.cores);
+        row.eCores = std::max(0.0, row.cores - row.pCores);
+        row.isFrontmost = frontKey && *frontKey == key;
+        row.isUserFacing = rec.regular;
+        row.kind = AppKind::app;
+        rows.push_back(std::move(row));
+    }
+    for (auto& row : grouping_.commandLineRows(accs, dt)) rows.push_back(std::move(row));
+    std::sort(rows.begin(), rows.end(), [](const AppUsage& a, const AppUsage& b) {
+        if (a.cores != b.cores) return a.cores > b.cores;
+        if (a.name != b.name) return a.name < b.name;
+        return a.bundlePath < b.bundlePath;
+    });
+    return rows;
+}
+
+void Monitor::tick() {
+    const double t = now(platform_);
+    CoreReading cores = readCoreLoads();
+
+    bool light;
+    {
+        std::lock_guard<std::mutex> g(lock_);
+        light = lightweight_;
+    }
+    if (!(light && t - lastFullTime_ < lightweightPassInterval - kTimerLeeway && !cachedApps_.empty())) {
+        const double dt = std::max(0.001, t - lastFullTime_);
+        lastFullTime_ = t;
+        cachedApps_ = fullPassRows(dt);
+    }
+
+    double rowCores = 0, rowP = 0, rowE = 0;
+    for (const auto& row : cachedApps_) {
+        rowCores += row.cores;
+        rowP += row.pCores;
+        rowE += row.eCores;
+    }
+    MonitorSnapshot snap;
+    snap.timestamp = platform_.wallClock();
+    snap.coreLoads = std::move(cores.loads);
+    snap.totalCores = cores.total;
+    snap.pCores = cores.p;
+    snap.eCores = cores.e;
+    snap.apps = cachedApps_;
+    // The rows and the core counters are different sources; the rows may
+    // add up to more than the cores measured, and Other is then 0.
+    snap.other.name = "Other / system";
+    snap.other.cores = std::max(0.0, cores.total - rowCores);
+    snap.other.pCores = std::max(0.0, cores.p - rowP);
+    snap.other.eCores = std::max(0.0, cores.e - rowE);
+    snap.other.kind = AppKind::app;
+
+    SavedProvider provider;
+    SnapshotHandler handler;
+    {
+        std::lock_guard<std::mutex> g(lock_);
+        provider = savedProvider_;
+        handler = onSnapshot_;
+    }
+    const double saved = provider ? provider() : 0;
+    {
+        std::lock_guard<std::mutex> g(lock_);
+        latest_ = snap;
+        history_.record(snap, saved);
+    }
+    if (handler) handler(snap);
+}
+
+std::optional<MonitorSnapshot> Monitor::latest() {
+    std::lock_guard<std::mutex> g(lock_);
+    return latest_;
+}
+
+std::unordered_set<Pid> Monitor::countedPids() {
+    std::lock_guard<std::mutex> g(lock_);
+    return counted_;
+}
+
+std::set<std::string> Monitor::hiddenAppPaths() {
+    std::lock_guard<std::mutex> g(lock_);
+    return hiddenAppPaths_;
+}
+
+void Monitor::setHiddenAppPaths(std::set<std::string> paths) {
+    std::lock_guard<std::mutex> g(lock_);
+    hiddenAppPaths_ = std::move(paths);
+}
+
+std::set<std::string> Monitor::extraAppPaths() {
+    std::lock_guard<std::mutex> g(lock_);
+    return extraAppPaths_;
+}
+
+void Monitor::setExtraAppPaths(std::set<std::string> paths) {
+    std::lock_guard<std::mutex> g(lock_);
+    extraAppPaths_ = std::move(paths);
+}
+
+bool Monitor::lightweight() {
+    std::lock_guard<std::mutex> g(lock_);
+    return lightweight_;
+}
+
+void Monitor::setLightweight(bool on) {
+    std::lock_guard<std::mutex> g(lock_);
+    lightweight_ = on;
+}
+
+void Monitor::setSavedProvider(SavedProvider provider) {
+    std::lock_guard<std::mutex> g(lock_);
+    savedProvider_ = std::move(provider);
+}
+
+MonitorHistory Monitor::history() {
+    std::lock_guard<std::mutex> g(lock_);
+    return history_.history();
+}
+
+MonitorHistory Monitor::history(int last, const std::optional<std::vector<std::string>>& appKeys) {
+    std::lock_guard<std::mutex> g(lock_);
+    return history_.history(last, appKeys);
+}
+
+SystemSamples Monitor::systemSamples(int64_t after, int maxCount) {
+    std::lock_guard<std::mutex> g(lock_);
+    return history_.systemSamples(after, maxCount);
+}
+
+std::optional<HistoryPoint> Monitor::historyPoint(int secondsAgo, int top) {
+    std::lock_guard<std::mutex> g(lock_);
+    return history_.historyPoint(secondsAgo, top);
+}
+
+int64_t Monitor::historyTick() {
+    std::lock_guard<std::mutex> g(lock_);
+    return history_.tickCount();
+}
+
+}  // namespace trevlin

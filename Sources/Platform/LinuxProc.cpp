@@ -1,0 +1,342 @@
+#include "LinuxProc.h"
+
+#include "Utf8.h"
+
+#include "Files.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sched.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <cstdio>
+#include <cctype>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <sstream>
+
+namespace trevlin::linux {
+
+std::optional<std::string> readSmallFile(const std::string& path, size_t limit) {
+    return Files::read(path, nullptr, limit);
+}
+
+static std::string pidDir(const std::string& procRoot, Pid pid) {
+    return procRoot + "/" + std::to_string(pid);
+}
+
+std::optional<ProcStat> parseStat(std::string_view text) {
+    auto close = text.rfind(')');
+    if (close == std::string_view::npos || close + 2 >= text.size()) return std::nullopt;
+    // Fields after the command name, starting with field 3 (state). Parsed
+    // in place: this runs for every process at every monitor pass.
+    const char* p = text.data() + close + 2;
+    const char* end = text.data() + text.size();
+    std::array<std::string_view, 64> f;
+    size_t count = 0;
+    while (p < end && count < f.size()) {
+        while (p < end && *p == ' ') ++p;
+        const char* s = p;
+        while (p < end && *p != ' ' && *p != '\n') ++p;
+        if (p > s) f[count++] = std::string_view(s, static_cast<size_t>(p - s));
+        if (p < end && *p == '\n') break;
+    }
+    // f[0] is field 3; field k is f[k - 3].
+    auto num = [&](int field, auto& out) -> bool {
+        using T = std::remove_reference_t<decltype(out)>;
+        size_t i = static_cast<size_t>(field - 3);
+        if (i >= count) return false;
+        const char* b = f[i].data();
+        const char* e = b + f[i].size();
+        long long v = 0;
+        if (auto r = std::from_chars(b, e, v); r.ec == std::errc() && r.ptr != b) {
+            out = static_cast<T>(v);
+            return true;
+        }
+        unsigned long long u = 0;  // beyond the signed range
+        if (auto r = std::from_chars(b, e, u); r.ec == std::errc() && r.ptr != b) {
+            out = static_cast<T>(u);
+            return true;
+        }
+        return false;
+    };
+    if (count == 0 || f[0].empty()) return std::nullopt;
+    ProcStat st;
+    st.state = f[0][0];
+    if (!num(4, st.ppid) || !num(5, st.pgrp) || !num(14, st.utime) || !num(15, st.stime) ||
+        !num(19, st.nice) || !num(22, st.starttime))
+        return std::nullopt;
+    num(39, st.processor);
+    num(41, st.policy);
+    return st;
+}
+
+/// Reads a stat file with one read into a stack buffer (the whole record
+/// comes in one read), falling back to a whole-file read when it is larger.
+static std::optional<ProcStat> readStatFile(const std::string& path) {
+    char buf[2048];
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return std::nullopt;
+    ssize_t n;
+    do {
+        n = ::read(fd, buf, sizeof buf);
+    } while (n < 0 && errno == EINTR);
+    ::close(fd);
+    if (n < 0) return std::nullopt;
+    if (static_cast<size_t>(n) < sizeof buf) return parseStat(std::string_view(buf, static_cast<size_t>(n)));
+    auto t = readSmallFile(path, 8192);
+    if (!t) return std::nullopt;
+    return parseStat(*t);
+}
+
+std::optional<ProcStat> readStat(const std::string& procRoot, Pid pid) {
+    char tail[32];
+    std::snprintf(tail, sizeof tail, "/%d/stat", static_cast<int>(pid));
+    return readStatFile(procRoot + tail);
+}
+
+std::optional<ProcStat> readTaskStat(const std::string& procRoot, Pid pid, Pid tid) {
+    char tail[48];
+    std::snprintf(tail, sizeof tail, "/%d/task/%d/stat", static_cast<int>(pid), static_cast<int>(tid));
+    return readStatFile(procRoot + tail);
+}
+
+std::optional<uint64_t> readBootTime(const std::string& procRoot) {
+    auto t = readSmallFile(procRoot + "/stat");
+    if (!t) return std::nullopt;
+    auto pos = t->find("\nbtime ");
+    if (pos == std::string::npos) return std::nullopt;
+    return std::strtoull(t->c_str() + pos + 7, nullptr, 10);
+}
+
+std::string readBootId(const std::string& procRoot) {
+    auto t = readSmallFile(procRoot + "/sys/kernel/random/boot_id", 128);
+    if (!t) return "";
+    std::string id = *t;
+    while (!id.empty() && std::isspace(static_cast<unsigned char>(id.back()))) id.pop_back();
+    return id;
+}
+
+std::vector<Pid> listNumericEntries(const std::string& dir) {
+    std::vector<Pid> out;
+    DIR* d = ::opendir(dir.c_str());
+    if (!d) return out;
+    while (dirent* e = ::readdir(d)) {
+        const char* n = e->d_name;
+        if (*n < '1' || *n > '9') continue;
+        char* end = nullptr;
+        long v = std::strtol(n, &end, 10);
+        if (*end != '\0' || v <= 0 || v > INT32_MAX) continue;
+        out.push_back(static_cast<Pid>(v));
+    }
+    ::closedir(d);
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+std::optional<uint32_t> readRealUid(const std::string& procRoot, Pid pid) {
+    auto t = readSmallFile(pidDir(procRoot, pid) + "/status", 16384);
+    if (!t) return std::nullopt;
+    auto pos = t->find("\nUid:");
+    if (pos == std::string::npos) return std::nullopt;
+    const char* p = t->c_str() + pos + 5;
+    while (*p == ' ' || *p == '\t') ++p;
+    char* end = nullptr;
+    unsigned long v = std::strtoul(p, &end, 10);
+    if (end == p) return std::nullopt;
+    return static_cast<uint32_t>(v);
+}
+
+std::string readExePath(const std::string& procRoot, Pid pid) {
+    std::string link = pidDir(procRoot, pid) + "/exe";
+    char buf[4096];
+    ssize_t n = ::readlink(link.c_str(), buf, sizeof buf - 1);
+    if (n <= 0) return "";
+    std::string s(buf, static_cast<size_t>(n));
+    static const std::string deleted = " (deleted)";
+    if (s.size() > deleted.size() && s.compare(s.size() - deleted.size(), deleted.size(), deleted) == 0)
+        s.resize(s.size() - deleted.size());
+    return sanitizeUtf8(s);
+}
+
+std::string readCommandLine(const std::string& procRoot, Pid pid) {
+    auto args = readSmallFile(pidDir(procRoot, pid) + "/cmdline", 1 << 20);
+    if (!args) return "";
+    std::string exe = readExePath(procRoot, pid);
+    if (exe.empty() && args->empty()) return "";
+    std::string raw = exe;
+    raw.push_back(' ');
+    for (char c : *args) raw.push_back(c == '\0' ? ' ' : c);
+    return sanitizeUtf8(raw);
+}
+
+std::vector<CoreTicks> parseCoreTicks(const std::string& text) {
+    std::vector<CoreTicks> out;
+    std::istringstream in(text);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.size() < 4 || line.compare(0, 3, "cpu") != 0 || line[3] < '0' || line[3] > '9') continue;
+        std::istringstream ls(line);
+        std::string name;
+        uint64_t v[10] = {0};
+        ls >> name;
+        for (auto& x : v) {
+            if (!(ls >> x)) break;
+        }
+        CoreTicks t;
+        t.user = v[0];
+        t.nice = v[1];
+        t.system = v[2] + v[5] + v[6] + v[7];
+        t.idle = v[3] + v[4];
+        out.push_back(t);
+    }
+    return out;
+}
+
+int32_t priorityFor(uint32_t policy, int64_t nice) {
+    if (policy == SCHED_BATCH || policy == SCHED_IDLE || nice >= 10) return 4;
+    return static_cast<int32_t>(31 - nice);
+}
+
+std::vector<int> parseCpuList(const std::string& text) {
+    std::vector<int> out;
+    std::string s;
+    for (char c : text)
+        if (c != '\n' && c != ' ') s.push_back(c);
+    size_t i = 0;
+    while (i < s.size()) {
+        size_t j = s.find(',', i);
+        if (j == std::string::npos) j = s.size();
+        std::string part = s.substr(i, j - i);
+        if (!part.empty()) {
+            auto dash = part.find('-');
+            char* e = nullptr;
+            if (dash == std::string::npos) {
+                long v = std::strtol(part.c_str(), &e, 10);
+                if (e != part.c_str() && *e == '\0' && v >= 0) out.push_back(static_cast<int>(v));
+            } else {
+                long a = std::strtol(part.substr(0, dash).c_str(), nullptr, 10);
+                long b = std::strtol(part.substr(dash + 1).c_str(), nullptr, 10);
+                for (long v = a; v <= b && v >= 0 && v < 65536; ++v) out.push_back(static_cast<int>(v));
+            }
+        }
+        i = j + 1;
+    }
+    return out;
+}
+
+static std::string unescapeUnit(const std::string& s) {
+    std::string out;
+    for (size_t i = 0; i < s.size(); ++i) {
+        if (s[i] == '\\' && i + 3 < s.size() && s[i + 1] == 'x') {
+            char hex[3] = {s[i + 2], s[i + 3], 0};
+            char* e = nullptr;
+            long v = std::strtol(hex, &e, 16);
+            if (*e == '\0') {
+                out.push_back(static_cast<char>(v));
+                i += 3;
+                continue;
+            }
+        }
+        out.push_back(s[i]);
+    }
+    return out;
+}
+
+std::optional<std::string> applicationIdOfUnit(const std::string& unit) {
+    if (unit.compare(0, 4, "app-") != 0) return std::nullopt;
+    std::string body;
+    auto endsWith = [&](const char* suf) {
+        size_t n = std::strlen(suf);
+        return unit.size() > n && unit.compare(unit.size() - n, n, suf) == 0;
+    };
+    if (endsWith(".service")) {
+        body = unit.substr(4, unit.size() - 4 - 8);
+        auto at = body.find('@');
+        if (at != std::string::npos) body.resize(at);
+    } else if (endsWith(".scope")) {
+        body = unit.substr(4, unit.size() - 4 - 6);
+        auto dash = body.rfind('-');
+        if (dash == std::string::npos) return std::nullopt;  // a scope always ends in -<RANDOM>
+        body.resize(dash);
+    } else {
+        return std::nullopt;
+    }
+    // An unescaped dash separates the launcher from the application id; the
+    // id itself has its dashes escaped as \x2d.
+    auto dash = body.find('-');
+    if (dash != std::string::npos) body = body.substr(dash + 1);
+    if (body.empty()) return std::nullopt;
+    // An escape may spell bytes that are no UTF-8; the id ends up in file
+    // paths and JSON, which must stay valid text.
+    return sanitizeUtf8(unescapeUnit(body));
+}
+
+std::optional<AppUnit> parseAppUnit(const std::string& cgroupText) {
+    std::istringstream in(cgroupText);
+    std::string line;
+    std::optional<AppUnit> unified, named;
+    while (std::getline(in, line)) {
+        std::string hierarchy;
+        std::string path;
+        if (line.compare(0, 3, "0::") == 0) {
+            path = line.substr(3);
+        } else {
+            auto a = line.find(':');
+            auto b = a == std::string::npos ? a : line.find(':', a + 1);
+            if (b == std::string::npos) continue;
+            if (line.compare(a + 1, b - a - 1, "name=systemd") != 0) continue;
+            hierarchy = "systemd";
+            path = line.substr(b + 1);
+        }
+        // The deepest app unit on the path wins.
+        std::optional<AppUnit> found;
+        size_t start = 0;
+        while (start < path.size()) {
+            size_t slash = path.find('/', start);
+            if (slash == std::string::npos) slash = path.size();
+            std::string comp = path.substr(start, slash - start);
+            if (auto id = applicationIdOfUnit(comp)) found = AppUnit{path.substr(0, slash), hierarchy, *id};
+            start = slash + 1;
+        }
+        if (found) {
+            if (hierarchy.empty()) unified = found;
+            else named = found;
+        }
+    }
+    if (unified) return unified;
+    return named;
+}
+
+std::vector<Pid> cgroupPids(const std::string& dir) {
+    std::vector<Pid> out;
+    if (auto t = readSmallFile(dir + "/cgroup.procs", 1 << 20)) {
+        const char* p = t->c_str();
+        while (*p) {
+            char* e = nullptr;
+            long v = std::strtol(p, &e, 10);
+            if (e == p) break;
+            if (v > 0) out.push_back(static_cast<Pid>(v));
+            p = e;
+            while (*p == '\n' || *p == ' ') ++p;
+        }
+    }
+    if (DIR* d = ::opendir(dir.c_str())) {
+        while (dirent* e = ::readdir(d)) {
+            if (e->d_name[0] == '.') continue;
+            if (e->d_type != DT_DIR && e->d_type != DT_UNKNOWN) continue;
+            std::string sub = dir + "/" + e->d_name;
+            if (e->d_type == DT_UNKNOWN && ::access((sub + "/cgroup.procs").c_str(), F_OK) != 0) continue;
+            auto more = cgroupPids(sub);
+            out.insert(out.end(), more.begin(), more.end());
+        }
+        ::closedir(d);
+    }
+    return out;
+}
+
+}  // namespace trevlin::linux

@@ -1,0 +1,81 @@
+// Readers of /proc and /sys. Each takes its root as a parameter so tests can
+// point it at a fixture tree; none keeps state.
+#pragma once
+
+#include "Platform.h"
+#include "Utf8.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace trevlin::linux {
+
+/// The fields of /proc/<pid>/stat the engine uses.
+struct ProcStat {
+    char state = '?';
+    Pid ppid = 0;
+    Pid pgrp = 0;
+    uint64_t utime = 0;      ///< clock ticks (field 14)
+    uint64_t stime = 0;      ///< clock ticks (field 15)
+    int64_t nice = 0;        ///< field 19
+    uint64_t starttime = 0;  ///< clock ticks after boot (field 22)
+    int processor = -1;      ///< core the task last ran on (field 39)
+    uint32_t policy = 0;     ///< scheduling policy (field 41)
+};
+
+/// Reads a whole small file; absent when it cannot be opened.
+std::optional<std::string> readSmallFile(const std::string& path, size_t limit = 1 << 20);
+
+/// Parses the text of a stat file (the command name may hold spaces and parentheses).
+std::optional<ProcStat> parseStat(std::string_view text);
+std::optional<ProcStat> readStat(const std::string& procRoot, Pid pid);
+std::optional<ProcStat> readTaskStat(const std::string& procRoot, Pid pid, Pid tid);
+
+/// `btime` of /proc/stat in seconds since the epoch.
+std::optional<uint64_t> readBootTime(const std::string& procRoot);
+/// The kernel's id of the current boot (sys/kernel/random/boot_id), "" when unreadable.
+std::string readBootId(const std::string& procRoot);
+
+/// Numeric entries of `dir`, ascending.
+std::vector<Pid> listNumericEntries(const std::string& dir);
+
+/// First field of the `Uid:` line of /proc/<pid>/status.
+std::optional<uint32_t> readRealUid(const std::string& procRoot, Pid pid);
+
+/// readlink of /proc/<pid>/exe without a trailing " (deleted)"; "" when unreadable.
+std::string readExePath(const std::string& procRoot, Pid pid);
+
+/// The executable path, a space, then the argument area with every NUL turned
+/// into one space; invalid UTF-8 replaced. "" when unreadable.
+std::string readCommandLine(const std::string& procRoot, Pid pid);
+
+/// The cpuN lines of a /proc/stat text, in order: user, system + irq +
+/// softirq + steal, idle + iowait, nice.
+std::vector<CoreTicks> parseCoreTicks(const std::string& statText);
+
+/// Maps a Linux scheduling state to the 0..63 priority scale: 31 for a
+/// normal process, 31 − nice in between, 4 for background work
+/// (SCHED_BATCH, SCHED_IDLE or nice ≥ 10).
+int32_t priorityFor(uint32_t policy, int64_t nice);
+
+/// Parses a cpulist such as "0-3,8,10-11".
+std::vector<int> parseCpuList(const std::string& text);
+
+/// The systemd unit of a desktop app in a /proc/<pid>/cgroup text: the
+/// cgroup path up to and including the app unit, and the application id.
+struct AppUnit {
+    std::string cgroupPath;     ///< e.g. "/user.slice/.../app-gnome-firefox-1234.scope"
+    std::string hierarchy;      ///< "" for the unified (0::) line, "systemd" for name=systemd
+    std::string applicationId;  ///< e.g. "firefox"
+};
+std::optional<AppUnit> parseAppUnit(const std::string& cgroupText);
+/// The application id of one unit name, absent when it is no app unit.
+std::optional<std::string> applicationIdOfUnit(const std::string& unitName);
+
+/// Every pid in a cgroup directory and below it.
+std::vector<Pid> cgroupPids(const std::string& cgroupDir);
+
+}  // namespace trevlin::linux
