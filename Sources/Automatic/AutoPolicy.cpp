@@ -37,7 +37,7 @@ bool AutoPolicy::isQuiet(const std::map<std::string, LimiterStatus>& statuses, c
 
 std::vector<AutoDecision> AutoPolicy::evaluate(const std::vector<AppUsage>& apps,
                                                const std::map<std::string, LimiterStatus>& statuses,
-                                               const StanceFunction& stance, double now) {
+                                               const StanceFunction& stance, double now, bool frontKnown) {
     std::vector<AutoDecision> out;
     std::set<std::string> seen;
 
@@ -72,6 +72,13 @@ std::vector<AutoDecision> AutoPolicy::evaluate(const std::vector<AppUsage>& apps
                     st.overSince.reset();
                 }
             }
+            states_[path] = st;
+            continue;
+        }
+
+        if (!frontKnown) {
+            // Busy time while the app may have been in use counts for nothing.
+            st.overSince.reset();
             states_[path] = st;
             continue;
         }

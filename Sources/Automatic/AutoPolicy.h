@@ -75,9 +75,12 @@ public:
     /// Judges one snapshot's rows (in snapshot order) and returns the
     /// decisions: per-app decisions in row order, then the releases of
     /// limited apps that are no longer listed. `now` is monotonic seconds.
+    /// While the desktop does not tell which app is in front (`frontKnown`
+    /// false), any app may be the one in use: nothing new is asked about or
+    /// limited, and what is held already keeps following its rules.
     std::vector<AutoDecision> evaluate(const std::vector<AppUsage>& apps,
                                        const std::map<std::string, LimiterStatus>& statuses,
-                                       const StanceFunction& stance, double now);
+                                       const StanceFunction& stance, double now, bool frontKnown = true);
 
     /// The user chose to limit the app.
     void markLimited(const std::string& path);

@@ -34,6 +34,7 @@ struct Step {
     std::vector<Row> rows;
     std::vector<std::string> expect;
     std::function<void(AutoPolicy&)> before = {};
+    bool frontKnown = true;
 };
 
 struct Scenario {
@@ -96,7 +97,7 @@ std::vector<std::string> run(AutoPolicy& policy, const Step& step) {
         return stances.at(path);
     };
     std::vector<std::string> out;
-    for (const AutoDecision& d : policy.evaluate(apps, statuses, stance, step.t)) out.push_back(describe(d));
+    for (const AutoDecision& d : policy.evaluate(apps, statuses, stance, step.t, step.frontKnown)) out.push_back(describe(d));
     return out;
 }
 
@@ -148,6 +149,19 @@ const std::vector<Scenario> kScenarios = {
          {37, {busy("/A", kAlways)}, {}},
          {46, {busy("/A", kAlways)}, {}},
          {47, {busy("/A", kAlways)}, {"limit /A A 1"}},
+     }},
+    {"while the front app is unknown nothing new is asked or limited; what is held keeps its rules",
+     {
+         {0, {busy("/A", kAlways), busy("/B")}, {}},
+         {10, {busy("/A", kAlways), busy("/B")}, {"limit /A A 1", "ask /B B 2.5 over 10"}},
+         {11, {limitedAt("/A", Status::throttling), busy("/B"), busy("/C", kAlways), busy("/D")}, {}, {}, false},
+         {40, {limitedAt("/A", Status::throttling), busy("/B"), busy("/C", kAlways), busy("/D")}, {}, {}, false},
+         {41, {limitedAt("/A", Status::quiet), busy("/B"), busy("/C", kAlways), busy("/D")}, {}, {}, false},
+         {56, {limitedAt("/A", Status::quiet), busy("/B"), busy("/C", kAlways), busy("/D")}, {"release /A"}, {}, false},
+         // Known again: a new full busy period first.
+         {57, {busy("/B"), busy("/C", kAlways), busy("/D")}, {}},
+         {66, {busy("/B"), busy("/C", kAlways), busy("/D")}, {}},
+         {67, {busy("/B"), busy("/C", kAlways), busy("/D")}, {"limit /C C 1", "ask /D D 2.5 over 10"}},
      }},
     {"a paused-state status is never quiet",
      {
