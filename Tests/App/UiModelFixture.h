@@ -68,6 +68,7 @@ protected:
         o.journalDirectory = dir_.mkdir("journal");
         o.monitorTimer = false;
         o.notifications = false;
+        o.recordEngineCalls = true;
         model_ = std::make_unique<AppModel>(o);
         return *model_;
     }

@@ -25,9 +25,9 @@ void MainWindowController::create() {
     if (!restored) {
         QScreen* screen = QGuiApplication::primaryScreen();
         if (screen) {
-            QRect frame(QPoint(0, 0), MainWindow::kInitialSize);
-            frame.moveCenter(screen->availableGeometry().center());
-            window_->move(frame.topLeft());
+            QRect content(QPoint(0, 0), MainWindow::kInitialSize);
+            content.moveCenter(screen->availableGeometry().center());
+            window_->setGeometry(content);
         }
     }
     if (onCreated) onCreated(*window_);

@@ -61,7 +61,8 @@ MenuPanelView::MenuPanelView(AppModel& model, QWidget* parent) : QWidget(parent)
     question_->hide();
     questionDivider_->hide();
     connect(question_, &QuestionRow::answered, this, [this](const AutoQuestion& q, AutoAnswer a) {
-        model_.answer(q.path, q.name, a);
+        const std::string path = q.path, name = q.name;
+        model_.answer(path, name, a);
     });
 
     // 2. Header: the name, what limiting does, the main switch.

@@ -34,7 +34,12 @@ QuestionRow::QuestionRow(QWidget* parent)
         b->setAutoDefault(false);
         b->setFocusPolicy(Qt::TabFocus);
         const AutoAnswer a = answers[i];
-        connect(b, &QPushButton::clicked, this, [this, a] { emit answered(question_, a); });
+        connect(b, &QPushButton::clicked, this, [this, a] {
+            // A copy: answering changes the model, which may show the next
+            // question in this row before the answer has been applied.
+            const AutoQuestion asked = question_;
+            emit answered(asked, a);
+        });
         buttons_[static_cast<size_t>(a)] = b;
         row->addWidget(b, 1);
     }
