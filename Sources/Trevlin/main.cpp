@@ -60,10 +60,7 @@ int main(int argc, char** argv) {
 
     // Without any display the program still runs, headless.
     const bool headless = !std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY");
-    if (headless) {
-        if (!std::getenv("QT_QPA_PLATFORM")) ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-        std::fputs("Trevlin: no display, running without the tray icon and windows\n", stderr);
-    }
+    if (headless && !std::getenv("QT_QPA_PLATFORM")) ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
 
     QApplication app(argc, argv);
     QApplication::setApplicationName("Trevlin");
@@ -77,6 +74,7 @@ int main(int argc, char** argv) {
     ui::SingleInstance instance;
     if (instance.acquire() == ui::SingleInstance::Result::running) return ui::SingleInstance::handOver();
     instance.listen();
+    if (headless) std::fputs("Trevlin: no display, running without the tray icon and windows\n", stderr);
 
     auto model = std::make_unique<AppModel>();
 
