@@ -10,9 +10,11 @@
 #include "Ui/QuestionRow.h"
 #include "Ui/RulePill.h"
 #include "Ui/ToggleSwitch.h"
+#include "Ui/TrayItem.h"
 
 #include <QLabel>
 #include <QPushButton>
+#include <QSystemTrayIcon>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -241,4 +243,38 @@ TEST_F(MenuPanelTest, PillOpensTheRuleEditorAndFooterOpensOrQuits) {
     panel.showAt(QRect(500, 0, 20, 20));
     click(v.quitButton());
     EXPECT_TRUE(engineDownAtQuit);
+}
+
+TEST_F(MenuPanelTest, TrayIconShowsTheMenuBarFigureAndAClickTogglesThePanel) {
+    AppModel& m = makeModel();
+    MenuPanel panel(m);
+    TrayItem tray(m, panel);
+    EXPECT_EQ(tray.icon()->toolTip(), "Trevlin: 0.0 cores in use");
+    m.receive(sampleOf({}, 2.46));
+    EXPECT_EQ(tray.icon()->toolTip(), "Trevlin: 2.5 cores in use");
+    EXPECT_FALSE(tray.icon()->icon().isNull());
+
+    // The figure is drawn under the gauge, in the colour given.
+    const QImage image = trayImage("2.5", Qt::red, 32);
+    auto inked = [&](int top, int bottom) {
+        int n = 0;
+        for (int y = top; y < bottom; ++y)
+            for (int x = 0; x < 32; ++x) n += qAlpha(image.pixel(x, y)) > 128;
+        return n;
+    };
+    EXPECT_GT(inked(0, 14), 10);   // the gauge
+    EXPECT_GT(inked(16, 32), 40);  // the figure
+    for (int y = 0; y < 32; ++y)
+        for (int x = 0; x < 32; ++x) {
+            const QColor c = image.pixelColor(x, y);
+            if (c.alpha() == 255) EXPECT_EQ(c.rgb(), QColor(Qt::red).rgb()) << x << "," << y;
+        }
+
+    // A click on the icon opens the panel; the next one closes it.
+    emit tray.icon()->activated(QSystemTrayIcon::Trigger);
+    EXPECT_TRUE(panel.isVisible());
+    EXPECT_TRUE(m.panelVisible());
+    emit tray.icon()->activated(QSystemTrayIcon::Trigger);
+    EXPECT_FALSE(panel.isVisible());
+    EXPECT_FALSE(m.panelVisible());
 }

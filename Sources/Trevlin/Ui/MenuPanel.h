@@ -11,7 +11,6 @@
 
 #include "AppModel.h"
 
-#include <QPointer>
 #include <QWidget>
 
 #include <functional>

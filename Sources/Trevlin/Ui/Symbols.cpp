@@ -82,11 +82,15 @@ QPixmap pixmap(const QString& name, int size, const QColor& color, qreal deviceP
 }
 
 bool paintResource(QPainter& painter, const QString& file, const QRectF& box) {
-    const QByteArray* svg = source(file);
-    if (!svg) return false;
-    QSvgRenderer r(*svg);
-    if (!r.isValid()) return false;
-    r.render(&painter, box);
+    static QHash<QString, std::shared_ptr<QSvgRenderer>> cache;
+    auto it = cache.find(file);
+    if (it == cache.end()) {
+        const QByteArray* svg = source(file);
+        auto r = svg ? std::make_shared<QSvgRenderer>(*svg) : nullptr;
+        it = cache.insert(file, r && r->isValid() ? r : nullptr);
+    }
+    if (!*it) return false;
+    (*it)->render(&painter, box);
     return true;
 }
 
