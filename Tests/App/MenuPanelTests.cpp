@@ -267,7 +267,9 @@ TEST_F(MenuPanelTest, TrayIconShowsTheMenuBarFigureAndAClickTogglesThePanel) {
     for (int y = 0; y < 32; ++y)
         for (int x = 0; x < 32; ++x) {
             const QColor c = image.pixelColor(x, y);
-            if (c.alpha() == 255) EXPECT_EQ(c.rgb(), QColor(Qt::red).rgb()) << x << "," << y;
+            if (c.alpha() == 255) {
+                EXPECT_EQ(c.rgb(), QColor(Qt::red).rgb()) << x << "," << y;
+            }
         }
 
     // A click on the icon opens the panel; the next one closes it.
