@@ -250,11 +250,11 @@ void MenuPanelView::refreshApps() {
         row.displayName = app.name;
         row.icon->setPath(qs(app.bundlePath));
         row.cores->setText(qs(PanelTexts::appCores(app.cores)));
+        row.pill->setPill(pill(model_, app.bundlePath));
         // The panel's width is fixed: the name gets what the other parts leave.
-        const int room = kWidth - 2 * kSideInset - kRowIcon - kPillWidth - row.cores->sizeHint().width() - 3 * 8;
+        const int room = kWidth - 2 * kSideInset - kRowIcon - row.pill->width() - row.cores->sizeHint().width() - 3 * 8;
         row.name->setText(row.name->fontMetrics().elidedText(qs(app.name), Qt::ElideRight, std::max(40, room)));
         row.name->setToolTip(qs(app.name));
-        row.pill->setPill(pill(model_, app.bundlePath));
         row.pill->setToolTip(qs(PanelTexts::editRuleTooltip(app.name)));
         row.widget->show();
     }

@@ -76,6 +76,9 @@ void PillButton::setPill(const Pill& pill) {
     if (pill == pill_) return;
     pill_ = pill;
     setText(QString::fromStdString(pill.text));
+    // The column is `width_` wide; a text that needs more (a wide desktop
+    // font) widens its own button rather than losing the cap to an ellipsis.
+    setFixedSize(std::max(width_, RulePill::naturalSize(text()).width()), RulePill::kHeight);
     update();
 }
 

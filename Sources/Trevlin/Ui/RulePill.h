@@ -45,14 +45,15 @@ private:
     bool struck_ = false;
 };
 
-/// A pill that acts as a plain button of a fixed width (the panel's rows).
+/// A pill that acts as a plain button, `width` wide unless its text needs
+/// more (the panel's rows).
 class PillButton : public QAbstractButton {
     Q_OBJECT
 public:
     explicit PillButton(int width, QWidget* parent = nullptr);
     void setPill(const Pill& pill);
     const Pill& pill() const { return pill_; }
-    QSize sizeHint() const override { return {width_, RulePill::kHeight}; }
+    QSize sizeHint() const override { return size(); }
 
 protected:
     void paintEvent(QPaintEvent*) override;
