@@ -3,6 +3,8 @@
 // rows and their pills, the footer.
 #include "UiModelFixture.h"
 
+#include "Appearance.h"
+
 #include "Ui/CoreSplitBar.h"
 #include "Ui/FooterButton.h"
 #include "Ui/MenuPanel.h"
@@ -271,6 +273,20 @@ TEST_F(MenuPanelTest, TrayIconShowsTheMenuBarFigureAndAClickTogglesThePanel) {
                 EXPECT_EQ(c.rgb(), QColor(Qt::red).rgb()) << x << "," << y;
             }
         }
+
+    // The gauge and figure are drawn in the text colour of the appearance in effect.
+    auto inkOfIcon = [&] {
+        const QImage drawn = tray.icon()->icon().pixmap(32).toImage();
+        for (int y = 0; y < drawn.height(); ++y)
+            for (int x = 0; x < drawn.width(); ++x)
+                if (drawn.pixelColor(x, y).alpha() == 255) return drawn.pixelColor(x, y).rgb();
+        return QColor(Qt::transparent).rgb();
+    };
+    Appearance::apply("dark");
+    EXPECT_EQ(inkOfIcon(), Appearance::darkPalette().color(QPalette::WindowText).rgb());
+    Appearance::apply("light");
+    EXPECT_EQ(inkOfIcon(), Appearance::lightPalette().color(QPalette::WindowText).rgb());
+    Appearance::apply("system");
 
     // A click on the icon opens the panel; the next one closes it.
     emit tray.icon()->activated(QSystemTrayIcon::Trigger);
