@@ -28,12 +28,12 @@ namespace {
 /// smaller than the window).
 const char* platformWithScreen() {
     static test::TempDir dir;
-    static const std::string spec = [] {
+    static const std::string platform = [] {
         const std::string file = dir.write(
             "screens.json", R"({"screens": [{"name": "main", "x": 0, "y": 0, "width": 1920, "height": 1080}]})");
         return "offscreen:configfile=" + file;
     }();
-    return spec.c_str();
+    return platform.c_str();
 }
 
 QString pageTitle(QWidget* page) {
