@@ -4,10 +4,10 @@
 // member named like Qt's `signals` keyword).
 #pragma once
 
-#include "Platform/SimulatedPlatform.h"
+#include "SimulatedPlatform.h"
 
 #include "AppModel.h"
-#include "FrontmostTracker.h"
+#include "EngineContext.h"
 #include "QtTestApp.h"
 #include "TempDir.h"
 
@@ -55,8 +55,6 @@ protected:
         qtApp();
         sim_ = std::make_shared<SimulatedPlatform>();
         sim_->setDataDirectory(dir_.path() + "/data");
-        setPlatform(sim_);
-        FrontmostTracker::shared().resetForTesting();
     }
     void TearDown() override { model_.reset(); }
 
@@ -64,6 +62,7 @@ protected:
     AppModel& makeModel(const std::string& settingsJson = "") {
         if (!settingsJson.empty()) dir_.write("data/settings.json", settingsJson);
         AppModelOptions o;
+        o.context = EngineContext::make(sim_);
         o.dataDirectory = dir_.path() + "/data";
         o.journalDirectory = dir_.mkdir("journal");
         o.monitorTimer = false;

@@ -1,6 +1,6 @@
 #include "IconCache.h"
 
-#include "Platform/DesktopEntries.h"
+#include "DesktopEntries.h"
 
 #include <QFileInfo>
 

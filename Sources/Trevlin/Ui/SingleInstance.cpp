@@ -1,7 +1,7 @@
 #include "SingleInstance.h"
 
 #include "Log.h"
-#include "Platform/Platform.h"
+#include "LinuxPlatform.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
@@ -22,7 +22,7 @@ namespace trevlin::ui {
 QString SingleInstance::lockPath() {
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
     if (runtime && runtime[0] == '/') return QString::fromLocal8Bit(runtime) + "/Trevlin.lock";
-    return QString::fromStdString(platform().dataDirectory()) + "/Trevlin.lock";
+    return QString::fromStdString(LinuxPlatform().dataDirectory()) + "/Trevlin.lock";
 }
 
 SingleInstance::SingleInstance(QObject* parent) : QObject(parent) {}
