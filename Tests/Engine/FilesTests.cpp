@@ -162,7 +162,8 @@ TEST(Files, StaleTemporaryFilesGoAndThoseOfLiveWritersStay) {
     EXPECT_TRUE(Files::removeStaleTemporaryFiles(dir.path()).empty());
     EXPECT_TRUE(Files::exists(live));
     kids.kill(writer);
-    EXPECT_EQ(Files::removeStaleTemporaryFiles(dir.path()), std::vector<std::string>{fs::path(live).filename().string()});
+    EXPECT_EQ(Files::removeStaleTemporaryFiles(dir.path()),
+              std::vector<std::string>{fs::path(live).filename().string()});
 }
 
 TEST(Files, MovingAsideNeverReplacesAnEarlierFile) {
