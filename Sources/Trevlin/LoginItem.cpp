@@ -91,9 +91,9 @@ std::string status() {
 bool setEnabled(bool on, std::string* error) {
     std::string path = entryPath();
     if (!on) {
-        std::string why;
+        Files::Error why;
         if (!Files::remove(path, &why)) {
-            if (error) *error = "Couldn't remove the login entry (" + why + ")";
+            if (error) *error = "Couldn't remove the login entry (" + why.message + ")";
             return false;
         }
         return true;
@@ -115,9 +115,9 @@ bool setEnabled(bool on, std::string* error) {
                        "Exec=" + *exec + "\n"
                        "Terminal=false\n"
                        "X-GNOME-Autostart-enabled=true\n";
-    std::string why;
+    Files::Error why;
     if (!Files::createDirectories(Files::directoryOf(path), &why) || !Files::writeAtomically(path, text, &why)) {
-        if (error) *error = "Couldn't write the login entry (" + why + ")";
+        if (error) *error = "Couldn't write the login entry (" + why.message + ")";
         return false;
     }
     return true;
