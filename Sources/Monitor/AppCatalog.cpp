@@ -67,7 +67,7 @@ Role chromiumHelperRole(const std::string& cmd) {
 // as the same executable with "-contentproc" and the helper's kind as the
 // last argument: "tab" (web content), "gpu", "rdd" (media decoding),
 // "socket" (network), "utility" (audio decoding when its sandboxing kind is
-// not the generic 0), "gmplugin" (media plug-ins), "forkserver".
+// not the generic 0), "gmplugin" (media plug-ins), and a few more.
 const std::string kFirefoxContentMarker = " -contentproc ";
 
 std::optional<std::string> firefoxContentKind(const std::string& cmd) {
@@ -86,8 +86,8 @@ Role firefoxHelperRole(const std::string& kind, const std::string& cmd) {
     r.isChromiumHelper = true;
     // The generic utility process (sandboxing kind 0) runs no media; the
     // other kinds decode audio.
-    const bool audioUtility = kind == "utility" && !wordAfter(cmd, " -sandboxingKind ").empty() &&
-                              wordAfter(cmd, " -sandboxingKind ") != "0";
+    const std::string sandboxing = wordAfter(cmd, " -sandboxingKind ");
+    const bool audioUtility = kind == "utility" && !sandboxing.empty() && sandboxing != "0";
     if (audioUtility) r.label += " (audio)";
     // As for Chromium: the GPU process draws every window, the socket process
     // carries the network, and the media processes play sound and video.
