@@ -2,7 +2,6 @@
 
 #include "DesktopTexts.h"
 #include "SessionBus.h"
-#include "UnixSocket.h"
 
 #include <poll.h>
 #include <systemd/sd-bus.h>
@@ -76,7 +75,13 @@ bool KWinFrontWatcher::writeScript(const std::string& busName) {
     std::string path = (scriptDir_.empty() ? std::string("/tmp") : scriptDir_) + "/trevlin-kwin-XXXXXX.js";
     int fd = ::mkstemps(path.data(), 3);
     if (fd < 0) return false;
-    bool ok = writeAll(fd, script);
+    bool ok = true;
+    for (size_t done = 0; ok && done < script.size();) {
+        ssize_t n = ::write(fd, script.data() + done, script.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        ok = n > 0;
+        if (ok) done += static_cast<size_t>(n);
+    }
     if (::close(fd) != 0) ok = false;
     if (!ok) {
         ::unlink(path.c_str());
