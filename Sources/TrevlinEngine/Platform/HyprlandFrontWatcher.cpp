@@ -8,7 +8,6 @@
 #include <nlohmann/json.hpp>
 
 #include <cerrno>
-#include <optional>
 
 namespace trevlin::linux {
 
@@ -108,21 +107,19 @@ void HyprlandFrontWatcher::run() {
         while ((newline = pending.find('\n')) != std::string::npos) {
             std::string line = pending.substr(0, newline);
             pending.erase(0, newline + 1);
+            // Each activation is a cue to ask, never an answer by itself: by the
+            // time a line is read the focus may have moved on, and the request
+            // socket tells how things are now. Hyprland sends "activewindow"
+            // then "activewindowv2"; versions before the v2 event only the first.
             static const std::string v2 = "activewindowv2>>", v1 = "activewindow>>";
-            std::optional<FrontApp> answer;
-            if (line.compare(0, v2.size(), v2) == 0) {
-                sawV2 = true;
-                answer = line.size() == v2.size() || line.substr(v2.size()) == "," ? FrontApp::none()
-                                                                                  : askActiveWindow(dir);
-            } else if (line.compare(0, v1.size(), v1) == 0 && !sawV2) {
-                // Versions without the v2 event: this one is the only news.
-                // Newer ones send both, v1 first; asking twice is harmless.
-                answer = line.size() == v1.size() || line.substr(v1.size()) == "," ? FrontApp::none()
-                                                                                  : askActiveWindow(dir);
-            }
+            bool cue = false;
+            if (line.compare(0, v2.size(), v2) == 0) cue = sawV2 = true;
+            else if (line.compare(0, v1.size(), v1) == 0) cue = !sawV2;
+            if (!cue) continue;
+            FrontApp answer = askActiveWindow(dir);
             // An answer cut short by stopping is no answer.
             if (stopRequested()) break;
-            if (answer) publish(*answer);
+            publish(answer);
         }
         if (pending.size() > kMaxLine) pending.clear();
     }

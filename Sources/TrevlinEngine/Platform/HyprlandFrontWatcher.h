@@ -1,7 +1,8 @@
 // The front app on Hyprland: its event socket (.socket2.sock) announces each
 // activation ("activewindowv2>>ADDRESS", older versions only
 // "activewindow>>CLASS,TITLE"), and its request socket (.socket.sock) answers
-// "j/activewindow" with the active window as JSON, pid included.
+// "j/activewindow" with the active window as JSON, pid included ("{}" when no
+// window is active).
 #pragma once
 
 #include "ThreadedFrontWatcher.h"
