@@ -2,13 +2,13 @@
 // every watcher keeps: a desktop that cannot be reached means unknown, never
 // "no app in front".
 #include "FrontReports.h"
-#include "Platform/FrontWatcher.h"
-#include "Platform/GnomeFrontWatcher.h"
-#include "Platform/HyprlandFrontWatcher.h"
-#include "Platform/KWinFrontWatcher.h"
-#include "Platform/SwayFrontWatcher.h"
-#include "Platform/X11FrontWatcher.h"
+#include "FrontWatcher.h"
+#include "GnomeFrontWatcher.h"
+#include "HyprlandFrontWatcher.h"
+#include "KWinFrontWatcher.h"
+#include "SwayFrontWatcher.h"
 #include "TempDir.h"
+#include "X11FrontWatcher.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -148,11 +148,10 @@ TEST(SwayLayoutTree, TheFocusedNodeGivesTheAnswer) {
         {"a view without a pid (i3)",
          tree({workspace(false, {{{"type", "con"}, {"focused", true}, {"window", 12345}}})}), FrontApp::unknown()},
         {"nothing focused", tree({workspace(false, {view(11, false)})}), FrontApp::unknown()},
-        {"not a tree", nlohmann::json::parse("[1, 2]"), FrontApp::unknown()},
+        {"not a tree", nlohmann::json::array({1, 2}), FrontApp::unknown()},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        SCOPED_TRACE(c.tree.dump());
-        EXPECT_EQ(SwayFrontWatcher::frontOfTree(c.tree), c.answer);
+        EXPECT_EQ(SwayFrontWatcher::frontOfTree(c.tree.dump()), c.answer);
     }
 }

@@ -3,11 +3,11 @@
 // PropertiesChanged on each focus change, and the name coming and going as the
 // user enables and disables the extension. Also: installing the extension.
 #include "BusPeer.h"
-#include "FrontReports.h"
-#include "PrivateBus.h"
-#include "Platform/GnomeFrontWatcher.h"
-#include "Platform/GnomeShellExtension.h"
 #include "Files.h"
+#include "FrontReports.h"
+#include "GnomeFrontWatcher.h"
+#include "GnomeShellExtension.h"
+#include "PrivateBus.h"
 #include "TempDir.h"
 
 #include <gtest/gtest.h>

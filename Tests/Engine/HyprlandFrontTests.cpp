@@ -2,7 +2,7 @@
 // (.socket2.sock) that announces activations line by line, and the request
 // socket (.socket.sock) that answers "j/activewindow" with JSON and closes.
 #include "FrontReports.h"
-#include "Platform/HyprlandFrontWatcher.h"
+#include "HyprlandFrontWatcher.h"
 #include "TempDir.h"
 
 #include <gtest/gtest.h>

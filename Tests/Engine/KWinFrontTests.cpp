@@ -5,8 +5,8 @@
 // written in it) with each activated window's pid.
 #include "BusPeer.h"
 #include "FrontReports.h"
+#include "KWinFrontWatcher.h"
 #include "PrivateBus.h"
-#include "Platform/KWinFrontWatcher.h"
 #include "TempDir.h"
 
 #include <gtest/gtest.h>

@@ -5,7 +5,7 @@
 // swaymsg moves the focus between them.
 #include "Children.h"
 #include "FrontReports.h"
-#include "Platform/SwayFrontWatcher.h"
+#include "SwayFrontWatcher.h"
 #include "TempDir.h"
 
 #include <gtest/gtest.h>

@@ -3,7 +3,7 @@
 // number of them.
 #pragma once
 
-#include "Platform/FrontApp.h"
+#include "FrontApp.h"
 
 #include <chrono>
 #include <condition_variable>

@@ -53,13 +53,8 @@ bool hasChildren(const nlohmann::json& node, const char* key) {
     return it != node.end() && it->is_array() && !it->empty();
 }
 
-}  // namespace
-
-SwayFrontWatcher::SwayFrontWatcher(std::string socketPath) : socketPath_(std::move(socketPath)) {}
-
-SwayFrontWatcher::~SwayFrontWatcher() { stop(); }
-
-FrontApp SwayFrontWatcher::frontOfNode(const nlohmann::json& node) {
+// The answer a node of the layout tree gives when it has the focus.
+FrontApp frontOfNode(const nlohmann::json& node) {
     if (!node.is_object()) return FrontApp::unknown();
     FrontApp answer = pidAnswer(node);
     if (answer.known) return answer;
@@ -69,7 +64,14 @@ FrontApp SwayFrontWatcher::frontOfNode(const nlohmann::json& node) {
     return FrontApp::unknown();
 }
 
-FrontApp SwayFrontWatcher::frontOfTree(const nlohmann::json& tree) {
+}  // namespace
+
+SwayFrontWatcher::SwayFrontWatcher(std::string socketPath) : socketPath_(std::move(socketPath)) {}
+
+SwayFrontWatcher::~SwayFrontWatcher() { stop(); }
+
+FrontApp SwayFrontWatcher::frontOfTree(const std::string& json) {
+    const auto tree = nlohmann::json::parse(json, nullptr, false);
     std::vector<const nlohmann::json*> pending{&tree};
     while (!pending.empty()) {
         const nlohmann::json* node = pending.back();
@@ -138,7 +140,7 @@ void SwayFrontWatcher::run() {
         ::close(fd);
         return;
     }
-    publish(frontOfTree(nlohmann::json::parse(tree->payload, nullptr, false)));
+    publish(frontOfTree(tree->payload));
     settle();
 
     while (auto m = receive(fd, -1)) {

@@ -7,8 +7,6 @@
 
 #include "ThreadedFrontWatcher.h"
 
-#include <nlohmann/json_fwd.hpp>
-
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -20,11 +18,10 @@ public:
     explicit SwayFrontWatcher(std::string socketPath);
     ~SwayFrontWatcher() override;
 
-    /// The answer a node of the layout tree gives when it has the focus: its
-    /// pid; "none" for an empty workspace; unknown for anything else.
-    static FrontApp frontOfNode(const nlohmann::json& node);
-    /// The answer of a whole GET_TREE reply: that of its focused node.
-    static FrontApp frontOfTree(const nlohmann::json& tree);
+    /// The answer of a GET_TREE reply (the layout tree as JSON): that of its
+    /// focused node: a view's pid; "none" for an empty workspace; unknown for
+    /// anything else.
+    static FrontApp frontOfTree(const std::string& json);
 
 private:
     void run() override;
