@@ -37,21 +37,21 @@ Pid frontPid(xcb_connection_t* c, xcb_window_t root, xcb_atom_t active, xcb_atom
 
 }  // namespace
 
-Pid X11FrontWatcher::start(std::function<void(Pid)> onChange) {
+FrontApp X11FrontWatcher::start(std::function<void(FrontApp)> onChange) {
     if (started_) return initial_;
     started_ = true;
-    const char* display = std::getenv("DISPLAY");
-    if (!display || !*display) return 0;
-    xcb_connection_t* c = xcb_connect(nullptr, nullptr);
+    const char* display = display_.empty() ? std::getenv("DISPLAY") : display_.c_str();
+    if (!display || !*display) return initial_;
+    xcb_connection_t* c = xcb_connect(display, nullptr);
     if (!c || xcb_connection_has_error(c)) {
         if (c) xcb_disconnect(c);
-        return 0;
+        return initial_;
     }
     const xcb_setup_t* setup = xcb_get_setup(c);
     xcb_screen_iterator_t it = xcb_setup_roots_iterator(setup);
     if (!it.rem) {
         xcb_disconnect(c);
-        return 0;
+        return initial_;
     }
     root_ = it.data->root;
     activeAtom_ = internAtom(c, "_NET_ACTIVE_WINDOW");
@@ -60,15 +60,24 @@ Pid X11FrontWatcher::start(std::function<void(Pid)> onChange) {
     xcb_change_window_attributes(c, root_, XCB_CW_EVENT_MASK, &mask);
     xcb_flush(c);
     connection_ = c;
-    initial_ = frontPid(c, root_, activeAtom_, pidAtom_);
+    connected_ = true;
+    initial_ = FrontApp::of(frontPid(c, root_, activeAtom_, pidAtom_));
     onChange_ = std::move(onChange);
     thread_ = std::thread([this] { run(); });
     return initial_;
 }
 
+Pid X11FrontWatcher::start(std::function<void(Pid)> onChange) {
+    return start([onChange = std::move(onChange)](FrontApp app) {
+        if (app.known && onChange) onChange(app.pid);
+    }).pid;
+}
+
+std::string X11FrontWatcher::unknownReason() const { return connected_ ? std::string() : kFrontUntoldReason; }
+
 void X11FrontWatcher::run() {
     auto* c = static_cast<xcb_connection_t*>(connection_);
-    Pid last = initial_;
+    Pid last = initial_.pid;
     const int fd = xcb_get_file_descriptor(c);
     while (!stop_.load()) {
         pollfd p{fd, POLLIN, 0};
@@ -82,12 +91,17 @@ void X11FrontWatcher::run() {
             }
             std::free(ev);
         }
-        if (xcb_connection_has_error(c)) break;
+        if (xcb_connection_has_error(c)) {
+            // The X server is gone: nobody tells the front app now.
+            connected_ = false;
+            if (onChange_) onChange_(FrontApp::unknown());
+            break;
+        }
         if (!changed) continue;
         Pid now = frontPid(c, root_, activeAtom_, pidAtom_);
         if (now != 0 && now != last) {
             last = now;
-            onChange_(now);
+            if (onChange_) onChange_(FrontApp::of(now));
         }
     }
 }

@@ -20,7 +20,10 @@ std::string encodeStatus(const HelperStatusFile& status) {
 }
 
 bool writeStatus(const std::string& path, const HelperStatusFile& status, std::string* error) {
-    return Files::writeAtomically(path, encodeStatus(status), error);
+    Files::Error failure;
+    const bool ok = Files::writeAtomically(path, encodeStatus(status), &failure);
+    if (!ok && error) *error = failure.message;
+    return ok;
 }
 
 }  // namespace trevlin::helper

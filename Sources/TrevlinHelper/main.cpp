@@ -106,9 +106,9 @@ int main(int argc, char** argv) {
     }
     ::signal(SIGPIPE, SIG_IGN);
 
-    std::string error;
+    Files::Error error;
     if (!Files::createDirectories(env.journalDir, &error)) {
-        log("cannot create the journal folder: " + error);
+        log("cannot create the journal folder: " + error.message);
         return 1;
     }
     InstanceLock lock(env.journalDir + "/helper.lock");

@@ -79,11 +79,11 @@ TEST_F(X11Front, ReportsEachNewlyActivatedAppsPid) {
     std::mutex m;
     std::vector<Pid> seen;
     linux::X11FrontWatcher watcher;
-    Pid initial = watcher.start([&](Pid p) {
+    FrontApp initial = watcher.start([&](FrontApp p) {
         std::lock_guard<std::mutex> g(m);
-        seen.push_back(p);
+        seen.push_back(p.pid);
     });
-    EXPECT_EQ(initial, 1111);
+    EXPECT_EQ(initial, FrontApp::of(1111));
 
     auto waitFor = [&](size_t n) {
         for (int i = 0; i < 300; ++i) {
@@ -103,10 +103,10 @@ TEST_F(X11Front, ReportsEachNewlyActivatedAppsPid) {
     EXPECT_EQ(seen, (std::vector<Pid>{2222, 3333}));
 }
 
-TEST(X11FrontWithoutServer, FrontPidIsZero) {
+TEST(X11FrontWithoutServer, FrontAppIsUnknown) {
     std::string old = std::getenv("DISPLAY") ? std::getenv("DISPLAY") : "";
     unsetenv("DISPLAY");
     linux::X11FrontWatcher watcher;
-    EXPECT_EQ(watcher.start([](Pid) {}), 0);
+    EXPECT_EQ(watcher.start([](FrontApp) {}), FrontApp::unknown());
     if (!old.empty()) setenv("DISPLAY", old.c_str(), 1);
 }
