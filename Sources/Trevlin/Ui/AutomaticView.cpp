@@ -63,8 +63,10 @@ AutomaticView::AutomaticView(AppModel& model, QWidget* parent) : QScrollArea(par
     setWidgetResizable(true);
     setFrameShape(QFrame::NoFrame);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // The page's own background, wherever the page is shown.
+    viewport()->setBackgroundRole(QPalette::Base);
+    viewport()->setAutoFillBackground(true);
     auto* content = new QWidget;
-    content->setBackgroundRole(QPalette::Base);
     auto* column = new QVBoxLayout(content);
     column->setContentsMargins(22, 18, 22, 18);
     column->setSpacing(14);

@@ -14,6 +14,16 @@
 
 namespace trevlin::ui {
 
+namespace {
+
+/// Room on both sides of a segment's text: the style's own margin leaves
+/// the longer labels ("Slow it to 1.5 cores") touching the edges.
+void padWidth(QAbstractButton* button) {
+    button->setMinimumWidth(button->fontMetrics().horizontalAdvance(button->text()) + 24);
+}
+
+}  // namespace
+
 Stepper::Stepper(double minimum, double maximum, double step, QWidget* parent)
     : QWidget(parent),
       minimum_(minimum),
@@ -81,6 +91,7 @@ SegmentedPicker::SegmentedPicker(const std::vector<std::pair<std::string, QStrin
         button->setCheckable(true);
         button->setFocusPolicy(Qt::TabFocus);
         button->setFont(Theme::font(12));
+        padWidth(button);
         layout->addWidget(button);
         group_->addButton(button, static_cast<int>(i));
         tags_.push_back(segments[i].first);
@@ -109,7 +120,10 @@ void SegmentedPicker::setSelected(const std::string& tag) {
 }
 
 void SegmentedPicker::setLabel(const std::string& tag, const QString& label) {
-    if (QAbstractButton* b = segment(tag)) b->setText(label);
+    if (QAbstractButton* b = segment(tag)) {
+        b->setText(label);
+        padWidth(b);
+    }
 }
 
 QAbstractButton* SegmentedPicker::segment(const std::string& tag) const {

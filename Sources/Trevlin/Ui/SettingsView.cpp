@@ -35,6 +35,9 @@ SettingsView::SettingsView(AppModel& model, AppUpdater& updater, QWidget* parent
     setWidgetResizable(true);
     setFrameShape(QFrame::NoFrame);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // The page's own background, wherever the page is shown.
+    viewport()->setBackgroundRole(QPalette::Base);
+    viewport()->setAutoFillBackground(true);
     auto* content = new QWidget;
     auto* column = new QVBoxLayout(content);
     column->setContentsMargins(22, 18, 22, 18);
@@ -71,6 +74,7 @@ SettingsView::SettingsView(AppModel& model, AppUpdater& updater, QWidget* parent
 
     auto* check = new QPushButton("Check for Updates…");
     check->setFont(Theme::font(12));
+    check->setMinimumWidth(check->fontMetrics().horizontalAdvance(check->text()) + 24);
     checkButton_ = check;
     group->addRow(new SettingRow("Updates", check));
     connect(check, &QPushButton::clicked, this, [this] { updater_.checkForUpdates(); });
