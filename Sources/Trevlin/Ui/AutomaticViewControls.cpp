@@ -4,6 +4,7 @@
 
 #include <QAbstractButton>
 #include <QButtonGroup>
+#include <QEvent>
 #include <QHBoxLayout>
 #include <QPushButton>
 #include <QToolButton>
@@ -98,6 +99,36 @@ SegmentedPicker::SegmentedPicker(const std::vector<std::pair<std::string, QStrin
     }
     connect(group_, &QButtonGroup::idClicked, this, [this](int id) { emit picked(tags_[static_cast<size_t>(id)]); });
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    applyStyle();
+}
+
+void SegmentedPicker::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange) applyStyle();
+}
+
+void SegmentedPicker::applyStyle() {
+    // One capsule split into segments; the picked one in the accent colour,
+    // as the switches show "on". The colours come from the palette, so the
+    // style is made again when the appearance changes.
+    const QPalette& pal = palette();
+    const QString text = Theme::primary(pal).name(QColor::HexArgb);
+    const QString fill = Theme::withOpacity(Theme::primary(pal), 0.06).name(QColor::HexArgb);
+    const QString line = Theme::withOpacity(Theme::primary(pal), 0.2).name(QColor::HexArgb);
+    const QString accent = pal.color(QPalette::Highlight).name(QColor::HexArgb);
+    const QString accentText = pal.color(QPalette::HighlightedText).name(QColor::HexArgb);
+    const int count = static_cast<int>(tags_.size());
+    for (int i = 0; i < count; ++i) {
+        QString corners;
+        if (i == 0) corners += "border-top-left-radius: 6px; border-bottom-left-radius: 6px;";
+        if (i == count - 1) corners += "border-top-right-radius: 6px; border-bottom-right-radius: 6px;";
+        // Neighbours share one line: every segment but the first has no left border.
+        const QString left = i == 0 ? QString() : QString("border-left: none;");
+        group_->button(i)->setStyleSheet(
+            QString("QPushButton { color: %1; background: %2; border: 1px solid %3; %4 %5 padding: 3px 10px; }"
+                    "QPushButton:checked { color: %6; background: %7; border-color: %7; }")
+                .arg(text, fill, line, left, corners, accentText, accent));
+    }
 }
 
 std::string SegmentedPicker::selected() const {

@@ -11,6 +11,7 @@
 #include <vector>
 
 class QAbstractButton;
+class QEvent;
 class QButtonGroup;
 class QToolButton;
 
@@ -65,7 +66,12 @@ signals:
     /// The user picked a segment.
     void picked(const std::string& tag);
 
+protected:
+    void changeEvent(QEvent* event) override;
+
 private:
+    void applyStyle();
+
     std::vector<std::string> tags_;
     QButtonGroup* group_;
 };
