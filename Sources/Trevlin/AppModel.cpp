@@ -556,6 +556,10 @@ void AppModel::requestNotificationPermissionIfNeeded() {
     });
 }
 
+void AppModel::refreshNotificationStatus() {
+    if (notifier_) notifier_->refreshStatus([this](const std::string& status) { setNotificationStatus(status); });
+}
+
 void AppModel::showWelcomeIfFirstLaunch() {
     if (renderMode_ || settings_.welcomeShown) return;
     settings_.welcomeShown = true;

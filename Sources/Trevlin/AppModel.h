@@ -162,6 +162,8 @@ public:
     void setAutoEnabled(bool on);
     void setAutoTrigger(std::optional<double> cores, std::optional<double> seconds, std::optional<double> limit);
     void setAutoAction(const std::string& action);
+    /// Whether Automatic mode may also hold back command-line work; saved.
+    void setAutoIncludeCommandLine(bool on);
     /// Stores (or, with none, removes) the user's rule for an app and applies it.
     void setStoredRule(const std::string& path, std::optional<StoredRule> rule);
 
@@ -171,6 +173,8 @@ public:
     void setLaunchAtLogin(bool on);
     void refreshLoginStatus();
     void requestNotificationPermissionIfNeeded();
+    /// Asks the notification server again (the Settings page, when shown).
+    void refreshNotificationStatus();
     void showWelcomeIfFirstLaunch();
     /// Opens the rule editor for an app.
     void editRule(const std::string& path);

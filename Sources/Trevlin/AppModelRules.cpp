@@ -217,6 +217,14 @@ void AppModel::setAutoEnabled(bool on) {
     else clearAutomatic();
 }
 
+void AppModel::setAutoIncludeCommandLine(bool on) {
+    settings_.autoIncludeCommandLine = on;
+    persist();
+    emit settingsChanged();
+    // Command-line work's effective mode follows this setting at once.
+    syncEngine();
+}
+
 void AppModel::setAutoConfigFromSettings() {
     AutoConfig config;
     config.triggerCores = settings_.autoTriggerCores;

@@ -4,6 +4,7 @@
 #include "AppModel.h"
 #include "Appearance.h"
 #include "SignalWatcher.h"
+#include "Updater.h"
 #include "Ui/Interface.h"
 #include "Ui/SingleInstance.h"
 
@@ -73,6 +74,9 @@ int main(int argc, char** argv) {
     if (headless) std::fputs("Trevlin: no display, running without the tray icon and windows\n", stderr);
 
     auto model = std::make_unique<AppModel>();
+    // An update relaunch lets go of every held process first.
+    AppUpdater::shared().setModel(model.get());
+    AppUpdater::shared().start();
 
     // Launch finished: task-bar presence and appearance.
     Appearance::apply(model->settings().appearance);
@@ -99,6 +103,7 @@ int main(int argc, char** argv) {
     int result = QApplication::exec();
     finish();
     interface.reset();
+    AppUpdater::shared().setModel(nullptr);
     model.reset();
     return result;
 }

@@ -9,6 +9,7 @@
 #include "Ui/RulePill.h"
 #include "Ui/Sparkline.h"
 #include "Ui/Theme.h"
+#include "Ui/ToneLabel.h"
 
 #include <gtest/gtest.h>
 
@@ -77,6 +78,20 @@ TEST(ThemeTest, TheFourColoursInBothAppearancesAndTheTrack) {
     const QColor track = Theme::track(lookOf(true));
     EXPECT_EQ(track.rgb(), lookOf(true).color(QPalette::WindowText).rgb());
     EXPECT_NEAR(track.alphaF(), 0.1, 0.005);
+}
+
+TEST(ToneLabelTest, KeepsItsToneOnABaseBackground) {
+    trevlin::testing::qtApp();
+    // The main window's pages paint on Base, where a label draws with the
+    // Text role rather than WindowText.
+    for (QPalette::ColorRole background : {QPalette::Window, QPalette::Base}) {
+        QWidget page;
+        page.setBackgroundRole(background);
+        ToneLabel secondary("note", &page);
+        ToneLabel warning("warning", ThemeColor::cap, &page);
+        EXPECT_EQ(secondary.palette().color(secondary.foregroundRole()), Theme::secondary(page.palette()));
+        EXPECT_EQ(warning.palette().color(warning.foregroundRole()), Theme::color(ThemeColor::cap, page.palette()));
+    }
 }
 
 TEST(CoreSplitBarTest, PartsAreShareOfAllCores) {

@@ -1,7 +1,9 @@
 #include "MainWindow.h"
 
+#include "AutomaticView.h"
 #include "PaneTitle.h"
 #include "Sections.h"
+#include "SettingsView.h"
 #include "Sidebar.h"
 #include "Symbols.h"
 #include "Theme.h"
@@ -97,6 +99,8 @@ MainWindow::MainWindow(AppModel& model, QWidget* parent) : QWidget(parent, Qt::W
     pages_->setAutoFillBackground(true);
     pages_->setBackgroundRole(QPalette::Base);
     for (Section s : kAllSections) pages_->addWidget(placeholderPage(s));
+    setPage(Section::automatic, new AutomaticView(model_));
+    setPage(Section::settings, new SettingsView(model_, AppUpdater::shared()));
     splitter_->addWidget(side);
     splitter_->addWidget(pages_);
     splitter_->setStretchFactor(0, 0);

@@ -23,7 +23,11 @@ void ToneLabel::applyTone() {
     // on its own.
     const QPalette base = parentWidget() ? parentWidget()->palette() : QApplication::palette();
     QPalette mine = palette();
-    mine.setColor(QPalette::WindowText, color_ ? Theme::color(*color_, base) : Theme::secondary(base));
+    const QColor tone = color_ ? Theme::color(*color_, base) : Theme::secondary(base);
+    // A label on a Base background (the main window's pages) draws with the
+    // Text role, elsewhere with WindowText: both take the tone.
+    mine.setColor(QPalette::WindowText, tone);
+    mine.setColor(QPalette::Text, tone);
     setPalette(mine);
     applying_ = false;
 }
