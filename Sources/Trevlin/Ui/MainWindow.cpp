@@ -1,5 +1,7 @@
 #include "MainWindow.h"
 
+#include "AppsView.h"
+#include "OverviewView.h"
 #include "PaneTitle.h"
 #include "Sections.h"
 #include "Sidebar.h"
@@ -97,6 +99,8 @@ MainWindow::MainWindow(AppModel& model, QWidget* parent) : QWidget(parent, Qt::W
     pages_->setAutoFillBackground(true);
     pages_->setBackgroundRole(QPalette::Base);
     for (Section s : kAllSections) pages_->addWidget(placeholderPage(s));
+    setPage(Section::overview, new OverviewView(model_));
+    setPage(Section::apps, new AppsView(model_));
     splitter_->addWidget(side);
     splitter_->addWidget(pages_);
     splitter_->setStretchFactor(0, 0);
