@@ -384,6 +384,7 @@ AppsView::AppsView(AppModel& model, QWidget* parent) : QWidget(parent), model_(m
 
     auto* header = new AppsHeader(this);
     layout->addWidget(header);
+    layout->addSpacing(-6);
     auto* line = new QWidget(this);
     line->setFixedHeight(1);
     line->setAutoFillBackground(true);

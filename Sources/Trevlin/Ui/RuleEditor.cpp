@@ -13,6 +13,7 @@
 #include <QSlider>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cmath>
 
 namespace trevlin::ui {
@@ -122,7 +123,6 @@ RuleEditor::RuleEditor(AppModel& model, std::string path, std::string name, QWid
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(18, 18, 18, 18);
     layout->setSpacing(12);
-    layout->setSizeConstraint(QLayout::SetFixedSize);
 
     // Header.
     auto* header = new QHBoxLayout;
@@ -274,17 +274,19 @@ RuleEditor::RuleEditor(AppModel& model, std::string path, std::string name, QWid
     layout->addWidget(custom_);
 
     // Status block.
+    // The status block belongs to the custom section.
     auto* status = new QVBoxLayout;
+    status->setContentsMargins(0, 6, 0, 0);
     status->setSpacing(2);
-    statusTitle_ = wrapped("", 12, this, QFont::Medium);
-    statusDetail_ = wrapped("", 11, this);
-    statusNote_ = wrapped("", 11, this);
+    statusTitle_ = wrapped("", 12, custom_, QFont::Medium);
+    statusDetail_ = wrapped("", 11, custom_);
+    statusNote_ = wrapped("", 11, custom_);
     setTone(statusDetail_, Theme::secondary(palette()));
     setTone(statusNote_, Theme::color(ThemeColor::cap, palette()));
     status->addWidget(statusTitle_);
     status->addWidget(statusDetail_);
     status->addWidget(statusNote_);
-    layout->addLayout(status);
+    cl->addLayout(status);
 
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);
@@ -349,6 +351,12 @@ void RuleEditor::refresh() {
     statusDetail_->setVisible(!block.detail.empty());
     statusNote_->setText(QString::fromStdString(block.note));
     statusNote_->setVisible(!block.note.empty());
+    // The sheet keeps its width; its height follows the sections shown.
+    if (QLayout* l = layout()) {
+        l->activate();
+        const int h = l->hasHeightForWidth() ? l->totalHeightForWidth(width()) : l->totalSizeHint().height();
+        setFixedHeight(std::max(h, l->totalMinimumSize().height()));
+    }
     refreshing_ = false;
 }
 

@@ -12,6 +12,7 @@
 #include <QSlider>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -75,7 +76,6 @@ SystemRuleEditor::SystemRuleEditor(AppModel& model, HelperGroup group, QWidget* 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(18, 18, 18, 18);
     layout->setSpacing(12);
-    layout->setSizeConstraint(QLayout::SetFixedSize);
 
     auto* header = new QHBoxLayout;
     header->setSpacing(10);
@@ -245,6 +245,12 @@ void SystemRuleEditor::refresh() {
     const auto& error = model_.helperWriteError();
     writeError_->setText(error ? QString::fromStdString(*error) : QString());
     writeError_->setVisible(error.has_value());
+    // The sheet keeps its width; its height follows the sections shown.
+    if (QLayout* l = layout()) {
+        l->activate();
+        const int h = l->hasHeightForWidth() ? l->totalHeightForWidth(width()) : l->totalSizeHint().height();
+        setFixedHeight(std::max(h, l->totalMinimumSize().height()));
+    }
     refreshing_ = false;
 }
 
