@@ -140,6 +140,7 @@ RuleEditor::RuleEditor(AppModel& model, std::string path, std::string name, QWid
         names->addWidget(groupLine_);
         names->addWidget(groupNote_);
     }
+    names->addStretch(1);
     header->addLayout(names, 1);
     layout->addLayout(header);
 

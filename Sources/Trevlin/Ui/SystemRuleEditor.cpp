@@ -86,6 +86,7 @@ SystemRuleEditor::SystemRuleEditor(AppModel& model, HelperGroup group, QWidget* 
     auto* sub = text("System process · needs the Trevlin helper · experimental", 11, this);
     setTone(sub, secondary);
     names->addWidget(sub);
+    names->addStretch(1);
     header->addLayout(names, 1);
     layout->addLayout(header);
 
