@@ -313,6 +313,43 @@ void AppModel::setShowBackgroundApps(bool on) {
     emit showBackgroundAppsChanged();
 }
 
+void AppModel::setEditingPath(std::optional<std::string> path) {
+    if (path == editingPath_) return;
+    editingPath_ = std::move(path);
+    emit editingChanged();
+}
+
+void AppModel::setShowSystemProcesses(bool on) {
+    if (on == settings_.showSystemProcesses) return;
+    settings_.showSystemProcesses = on;
+    persist();
+    emit settingsChanged();
+    updateSystemSampling();
+}
+
+void AppModel::setChartRangeMinutes(int minutes) {
+    if (minutes == settings_.chartRangeMinutes) return;
+    settings_.chartRangeMinutes = minutes;
+    persist();
+    emit settingsChanged();
+}
+
+std::optional<ChartPoint> AppModel::chartPoint(int secondsAgo) const {
+    auto h = monitor_->historyPoint(secondsAgo, 3);
+    if (!h) return std::nullopt;
+    ChartPoint point;
+    point.secondsAgo = secondsAgo;
+    point.p = h->p;
+    point.e = h->e;
+    // The same value the chart's dashed line draws at that time, so the
+    // tooltip never disagrees with the line under the pointer.
+    if (h->saved > 0.005f)
+        point.wouldHaveUsed = std::min<double>(h->p + h->e + h->saved, systemInfo_.logicalCores);
+    for (const auto& [key, cores] : h->apps)
+        point.apps.push_back({displayName(key), cores, key.rfind("cli:", 0) == 0});
+    return point;
+}
+
 void AppModel::editRule(const std::string& path) {
     setSection(Section::apps);
     editingPath_ = path;
@@ -504,6 +541,16 @@ std::optional<double> AppModel::helperSaved(HelperGroup group) const {
     const HelperGroupStatus* g = helperStatus_->group(group);
     if (!g) return std::nullopt;
     return g->savedCores;
+}
+
+Pill AppModel::helperPill(HelperGroup group) const {
+    auto it = helperRules_.find(group);
+    if (it == helperRules_.end()) return Pill{"Off", PillStyle::off, false};
+    char text[64];
+    std::snprintf(text, sizeof text, "%g cores", it->second.cores);
+    std::string t = text;
+    if (it->second.method == HelperMethod::ecores) t += " · E";
+    return Pill{t, PillStyle::limited, false};
 }
 
 // Other switches ----------------------------------------------------------------------------

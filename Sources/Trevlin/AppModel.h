@@ -21,6 +21,7 @@
 #include "HelperClient.h"
 #include "LimiterStatus.h"
 #include "MonitorTypes.h"
+#include "Pill.h"
 #include "Rule.h"
 #include "SavingsLedger.h"
 #include "SerialQueue.h"
@@ -56,6 +57,26 @@ struct ChartData {
     std::vector<float> saved;
     /// A generated illustration rather than measurements.
     bool sample = false;
+};
+
+/// One app in a chart point's list of the busiest.
+struct ChartPointApp {
+    std::string name;
+    double cores = 0;
+    bool commandLine = false;
+};
+
+/// What the history held some seconds ago, for the chart's tooltip.
+struct ChartPoint {
+    int secondsAgo = 0;
+    double p = 0;
+    double e = 0;
+    /// What the machine would have used without limits: the drawn
+    /// would-have-used value (p + e + saved, at most the core count), present
+    /// only where the saved figure is above 0.005, as the chart draws it.
+    std::optional<double> wouldHaveUsed;
+    /// The three busiest rows then.
+    std::vector<ChartPointApp> apps;
 };
 
 /// How a model is made. The defaults are the running program's; tests point
@@ -110,6 +131,8 @@ public:
     const std::vector<SystemRow>& systemRows() const { return systemRows_; }
     const std::string& systemState() const { return systemState_; }
     const std::optional<std::string>& editingPath() const { return editingPath_; }
+    /// Opens (a key) or closes (none) the rule editor, and nothing else.
+    void setEditingPath(std::optional<std::string> path);
     const std::optional<HelperGroup>& editingSystemGroup() const { return editingSystemGroup_; }
     void setEditingSystemGroup(std::optional<HelperGroup> group);
     const HelperRules::RuleMap& helperRules() const { return helperRules_; }
@@ -121,6 +144,13 @@ public:
     bool renderMode() const { return renderMode_; }
     /// The machine the model measures (core counts for the panel's load).
     const SystemInfo& systemInfo() const { return systemInfo_; }
+    /// The latest monitor row of a key.
+    std::optional<AppUsage> app(const std::string& path) const { return latestApp(path); }
+    /// The history `secondsAgo` seconds back; absent beyond what is recorded.
+    std::optional<ChartPoint> chartPoint(int secondsAgo) const;
+    /// The stored view settings; each saves and notifies every view.
+    void setShowSystemProcesses(bool on);
+    void setChartRangeMinutes(int minutes);
     bool windowVisible() const { return windowVisible_; }
     bool panelVisible() const { return panelVisible_; }
     /// Whether the app shows in the task bar (true) or lives in the tray only.
@@ -185,6 +215,8 @@ public:
     void refreshHelper();
     /// Cores the helper saves for a group, while it runs and reports one.
     std::optional<double> helperSaved(HelperGroup group) const;
+    /// The pill of a helper group: its cap, or "Off".
+    Pill helperPill(HelperGroup group) const;
 
     // Settings file -------------------------------------------------------------
     /// Saves 0.25 s after the last of a burst of changes.

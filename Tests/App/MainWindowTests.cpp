@@ -84,7 +84,8 @@ TEST_F(MainWindowTest, SizesAndASidebarBoundToTheModelsSection) {
     const int sideWidth = w.splitter()->sizes().at(0);
     EXPECT_GE(sideWidth, Sidebar::kMinWidth);
     EXPECT_LE(sideWidth, Sidebar::kMaxWidth);
-    EXPECT_EQ(pageTitle(w.pages()->currentWidget()), "Overview");
+    // The Overview page is titled with the processor's name.
+    EXPECT_EQ(pageTitle(w.pages()->currentWidget()), QString::fromStdString(m.systemInfo().chipName));
 
     // A click on a row selects its section and shows its page.
     QTest::mouseClick(side.viewport(), Qt::LeftButton, {}, side.visualItemRect(side.item(2)).center());

@@ -1,6 +1,8 @@
 #include "MainWindow.h"
 
+#include "AppsView.h"
 #include "AutomaticView.h"
+#include "OverviewView.h"
 #include "PaneTitle.h"
 #include "Sections.h"
 #include "SettingsView.h"
@@ -99,6 +101,8 @@ MainWindow::MainWindow(AppModel& model, QWidget* parent) : QWidget(parent, Qt::W
     pages_->setAutoFillBackground(true);
     pages_->setBackgroundRole(QPalette::Base);
     for (Section s : kAllSections) pages_->addWidget(placeholderPage(s));
+    setPage(Section::overview, new OverviewView(model_));
+    setPage(Section::apps, new AppsView(model_));
     setPage(Section::automatic, new AutomaticView(model_));
     setPage(Section::settings, new SettingsView(model_, AppUpdater::shared()));
     splitter_->addWidget(side);

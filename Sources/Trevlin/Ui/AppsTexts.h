@@ -1,0 +1,16 @@
+// The Apps page's figures and status line, apart from any widget.
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace trevlin::ui {
+
+/// Saved cores as "%.2f" (with `suffix`), or absent below 0.005 where the
+/// page shows "-".
+std::optional<std::string> savedFigure(double cores, const char* suffix = "");
+
+/// The line shown while the system process list is still empty.
+std::string systemStatusLine(const std::string& systemState);
+
+}  // namespace trevlin::ui
