@@ -1,6 +1,7 @@
 #include "AppLimiter.h"
 
 #include "LimiterLoop.h"
+#include "LimiterTuning.h"
 #include "ProcessUtil.h"
 
 #include <pthread.h>
@@ -30,14 +31,17 @@ AppLimiter::AppLimiter(std::shared_ptr<EngineContext> context, AppMatch app, Rul
       onStatus_(std::move(onStatus)),
       journal_(std::move(journal)),
       customTargets_(std::move(customTargets)),
-      shared_(rule, LimiterStatus::initial(app_.name, app_.path, rule.maxCores, rule.method)) {}
+      probe_(*context_, app_.path),
+      shared_(rule, LimiterStatus::initial(app_.name, app_.path, rule.maxCores, rule.method)) {
+    probe_.customTargets = customTargets_;
+}
 
 AppLimiter::~AppLimiter() { leaveFrontTracker(); }
 
 void AppLimiter::leaveFrontTracker() {
     int observer;
     {
-        std::lock_guard<std::mutex> g(observerLock_);
+        std::lock_guard<std::mutex> g(lifeLock_);
         observer = frontObserver_;
         frontObserver_ = 0;
     }
@@ -45,24 +49,64 @@ void AppLimiter::leaveFrontTracker() {
 }
 
 void AppLimiter::start() {
-    if (started_.exchange(true)) return;
-    std::weak_ptr<AppLimiter> weak = weak_from_this();
-    int observer = context_->front().addObserver([weak](Pid pid) {
-        if (auto self = weak.lock()) self->frontChanged(pid);
-    });
-    {
-        std::lock_guard<std::mutex> g(observerLock_);
-        frontObserver_ = observer;
-    }
-    // The thread keeps the limiter alive until it has restored everything.
-    std::thread([self = shared_from_this()] {
-        self->run();
-        self->finished_ = true;
-        self->done_.signal();
-    }).detach();
+    std::lock_guard<std::mutex> g(lifeLock_);
+    if (phase_ == Phase::created) launchLocked();
 }
 
-void AppLimiter::run() {
+void AppLimiter::startAsleep() {
+    std::lock_guard<std::mutex> g(lifeLock_);
+    if (phase_ != Phase::created) return;
+    phase_ = Phase::asleep;
+    shared_.setStatus(idleStatus(shared_.rule()));
+}
+
+void AppLimiter::setSleepHandler(std::function<void(std::shared_ptr<AppLimiter>)> handler) {
+    std::lock_guard<std::mutex> g(lifeLock_);
+    sleepHandler_ = std::move(handler);
+}
+
+bool AppLimiter::wake() {
+    std::lock_guard<std::mutex> g(lifeLock_);
+    if (phase_ != Phase::asleep || shared_.quitRequested()) return false;
+    launchLocked();
+    return true;
+}
+
+bool AppLimiter::asleep() {
+    std::lock_guard<std::mutex> g(lifeLock_);
+    return phase_ == Phase::asleep;
+}
+
+void AppLimiter::launchLocked() {
+    phase_ = Phase::running;
+    // Activations matter only while the thread runs (pause mode continues
+    // what it holds the moment the app comes to the front).
+    if (!frontObserver_) {
+        std::weak_ptr<AppLimiter> weak = weak_from_this();
+        frontObserver_ = context_->front().addObserver([weak](Pid pid) {
+            if (auto self = weak.lock()) self->frontChanged(pid);
+        });
+    }
+    // The thread keeps the limiter alive until it has restored everything.
+    std::thread([self = shared_from_this()] { self->threadMain(); }).detach();
+}
+
+void AppLimiter::threadMain() {
+    const bool slept = run();
+    if (slept) leaveFrontTracker();
+    std::function<void(std::shared_ptr<AppLimiter>)> handler;
+    {
+        std::lock_guard<std::mutex> g(lifeLock_);
+        const bool sleeps = slept && !shared_.quitRequested();
+        phase_ = sleeps ? Phase::asleep : Phase::ended;
+        if (sleeps) handler = sleepHandler_;
+    }
+    // Whoever waits in `waitStopped` looks again.
+    context_->platform().notifyWaiters();
+    if (handler) handler(shared_from_this());
+}
+
+bool AppLimiter::run() {
     // Thread names are limited to 15 characters: keep what fits.
     std::string name = "Trevlin limiter: " + app_.name;
     ::pthread_setname_np(::pthread_self(), name.substr(0, 15).c_str());
@@ -76,19 +120,51 @@ void AppLimiter::run() {
     // at least undo an inherited positive nice value. Only this thread.
     const id_t thread = static_cast<id_t>(::gettid());
     if (::setpriority(PRIO_PROCESS, thread, -10) != 0) ::setpriority(PRIO_PROCESS, thread, 0);
+    bool maySleep;
+    {
+        std::lock_guard<std::mutex> g(lifeLock_);
+        maySleep = static_cast<bool>(sleepHandler_);
+    }
     LimiterLoop loop(*context_, shared_, app_, *journal_, customTargets_, onStatus_, periodMs_, wake_);
-    loop.run();
+    return loop.run(maySleep);
+}
+
+void AppLimiter::requestStop() {
+    shared_.requestQuit();
+    wake_.signal();
+}
+
+bool AppLimiter::waitStopped(double deadline) {
+    Platform& platform = context_->platform();
+    auto ended = [this] {
+        std::lock_guard<std::mutex> g(lifeLock_);
+        return phase_ != Phase::running;
+    };
+    if (ended()) return true;
+    return platform.waitUntil(ticksFromSeconds(platform, deadline), ended);
 }
 
 void AppLimiter::stop() {
-    shared_.requestQuit();
-    wake_.signal();
-    if (started_ && !finished_) done_.wait(5.0);
+    requestStop();
+    waitStopped(now(context_->platform()) + LimiterTuning::kStopWaitSeconds);
     leaveFrontTracker();
+}
+
+LimiterStatus AppLimiter::idleStatus(const Rule& rule) const {
+    if (rule.method == Method::pause) {
+        LimiterStatus::PauseFacts f;
+        f.state = probe_.launcherExe() ? PauseState::none : PauseState::inFront;
+        return LimiterStatus::pause(app_.name, app_.path, rule.maxCores, f);
+    }
+    return LimiterStatus::dutyCycle(app_.name, app_.path, rule.maxCores, rule.method, {});
 }
 
 void AppLimiter::setRule(const Rule& rule) {
     shared_.setRule(rule);
+    {
+        std::lock_guard<std::mutex> g(lifeLock_);
+        if (phase_ == Phase::asleep) shared_.setStatus(idleStatus(rule));
+    }
     wake_.signal();
 }
 

@@ -17,6 +17,11 @@
 // What the thread shares with other threads lives in `LimiterShared`, under
 // a lock that is never held while calling into the journal, sending a
 // signal or calling back.
+//
+// A limiter given a sleep handler ends its thread once its app has had no
+// process for a few seconds, and costs nothing until someone (the manager's
+// `LimiterWaker`) sees the app's processes in the shared process table and
+// wakes it: a rule for an app that is not running holds no thread.
 #pragma once
 
 #include "AppCatalog.h"
@@ -24,10 +29,10 @@
 #include "Journal.h"
 #include "LimiterShared.h"
 #include "LimiterStatus.h"
+#include "ProcessTable.h"
 #include "Rule.h"
 #include "Semaphore.h"
 
-#include <atomic>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -52,10 +57,27 @@ public:
 
     const AppMatch& app() const { return app_; }
 
-    /// Registers with the front-app tracker and starts the thread.
+    /// Starts the thread.
     void start();
-    /// Asks the thread to finish, waits up to 5 s for it to restore every
-    /// process, then leaves the front-app tracker.
+    /// Starts without a thread, as when the app has no process: the status
+    /// says "not running" until `wake()`.
+    void startAsleep();
+    /// Called on the limiter's thread once it has gone to sleep; without one
+    /// the thread runs until stopped.
+    void setSleepHandler(std::function<void(std::shared_ptr<AppLimiter>)> handler);
+    /// False only when the app has no process in `snapshot`.
+    bool mayHaveProcesses(const ProcessSnapshot& snapshot) const { return probe_.mayHaveProcesses(snapshot); }
+    /// Starts the thread of a sleeping limiter; false when it does not sleep
+    /// (running, stopping or stopped).
+    bool wake();
+    bool asleep();
+
+    /// Asks the thread to finish; returns at once.
+    void requestStop();
+    /// Waits until the thread has restored every process and ended, or the
+    /// monotonic clock reaches `deadline` (seconds); true when it ended.
+    bool waitStopped(double deadline);
+    /// Both, waiting up to 5 s, then leaves the front-app tracker.
     void stop();
 
     /// Replaces the rule; the thread adapts at its next cycle.
@@ -70,9 +92,17 @@ private:
     AppLimiter(std::shared_ptr<EngineContext> context, AppMatch app, Rule rule, std::shared_ptr<Journal> journal,
                std::function<double()> periodMs, StatusCallback onStatus, TargetProvider customTargets);
 
-    void run();
+    enum class Phase { created, running, asleep, ended };
+
+    /// Starts the thread; `lifeLock_` is held.
+    void launchLocked();
+    void threadMain();
+    /// The loop; true when it ended to sleep.
+    bool run();
     void frontChanged(Pid pid);
     void leaveFrontTracker();
+    /// The status of a limiter whose app has no process.
+    LimiterStatus idleStatus(const Rule& rule) const;
 
     const std::shared_ptr<EngineContext> context_;
     const AppMatch app_;
@@ -81,14 +111,17 @@ private:
     const std::shared_ptr<Journal> journal_;
     const TargetProvider customTargets_;
 
-    LimiterShared shared_;
-    std::mutex observerLock_;
-    int frontObserver_ = 0;
+    /// Answers `mayHaveProcesses` from the key alone; the thread scans with
+    /// a scanner of its own.
+    AppScanner probe_;
 
-    Semaphore done_{context_->platform()};
+    LimiterShared shared_;
+    std::mutex lifeLock_;  // guards the three fields below
+    Phase phase_ = Phase::created;
+    int frontObserver_ = 0;
+    std::function<void(std::shared_ptr<AppLimiter>)> sleepHandler_;
+
     Semaphore wake_{context_->platform()};
-    std::atomic<bool> started_{false};
-    std::atomic<bool> finished_{false};
 };
 
 }  // namespace trevlin

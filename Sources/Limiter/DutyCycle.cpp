@@ -90,9 +90,15 @@ bool DutyCycle::tick(const Rule& rule, double periodMs) {
                                     t - loop_.startTime < kGraceSeconds);
     const double fraction = history_.fraction;
 
-    // Unthrottled estimate, every tick.
-    if (auto busyCores = loop_.busy.sample(dt))
-        estimate = SavingsCap::cap(estimate, history_.smoothedUse, loop_.logicalCores, busyCores);
+    // Unthrottled estimate, every tick, bounded by what the machine could
+    // give. The machine's load is read once a second: it is smoothed over
+    // seconds anyway, and reading every core's counters ten times a second
+    // cost more than the rest of a tick.
+    if (!lastBusySample_ || t - *lastBusySample_ >= kBusySampleSeconds) {
+        busyCores_ = loop_.busy.sample(t - lastBusySample_.value_or(t));
+        lastBusySample_ = t;
+    }
+    if (busyCores_) estimate = SavingsCap::cap(estimate, history_.smoothedUse, loop_.logicalCores, busyCores_);
     estimate_.tick(estimate, dt);
 
     // Once a second: efficiency cores, notes, savings, status.

@@ -43,6 +43,8 @@ private:
     DutyController::History history_;
     DutyController::Estimate estimate_;
     double runSlice_ = 0;  ///< how long the candidates ran in the previous tick
+    std::optional<double> busyCores_;  ///< the machine's busy cores, smoothed
+    std::optional<double> lastBusySample_;
 };
 
 }  // namespace trevlin

@@ -38,7 +38,8 @@ LimiterLoop::LimiterLoop(EngineContext& context, LimiterShared& shared, AppMatch
     previousAlwaysEfficiency_ = rule.alwaysEfficiency;
 }
 
-void LimiterLoop::run() {
+bool LimiterLoop::run(bool maySleep) {
+    bool sleeps = false;
     for (;;) {
         if (loop_.shared.quitRequested()) break;
         const double periodMs = periodMs_ ? periodMs_() : 100.0;
@@ -51,8 +52,14 @@ void LimiterLoop::run() {
         } else if (!duty_.tick(rule, periodMs)) {
             break;
         }
+        if (maySleep && loop_.records.empty() &&
+            loop_.now() - loop_.lastSeenProcess() >= LimiterTuning::kIdleSecondsBeforeSleep) {
+            sleeps = true;
+            break;
+        }
     }
     restore();
+    return sleeps;
 }
 
 void LimiterLoop::adaptTo(const Rule& rule) {
@@ -77,6 +84,7 @@ void LimiterLoop::adaptTo(const Rule& rule) {
 void LimiterLoop::restore() {
     loop_.records.restoreAll();
     loop_.shared.clearHeld();
+    loop_.shared.setFrontSet({});
     loop_.shared.clearStatusFigures();
 }
 

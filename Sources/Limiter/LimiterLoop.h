@@ -18,8 +18,10 @@ public:
                 LoopContext::TargetProvider customTargets, LoopContext::StatusCallback onStatus,
                 std::function<double()> periodMs, Semaphore& wake);
 
-    /// Loops until asked to quit, then restores every process.
-    void run();
+    /// Loops until asked to quit, then restores every process. With
+    /// `maySleep` it also ends once the app has had no process for a few
+    /// seconds; returns whether it ended for that.
+    bool run(bool maySleep);
 
 private:
     /// Takes in a changed method or `alwaysEfficiency` before the next step.

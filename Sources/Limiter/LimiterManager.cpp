@@ -28,10 +28,14 @@ LimiterManager::LimiterManager(std::shared_ptr<EngineContext> context, const std
                                               [c = context_] { return c->platform().wallClock(); });
     shared_ = std::make_shared<Shared>();
     shared_->ledger = ledger_;
+    waker_ = std::make_shared<LimiterWaker>(context_);
     context_->front().start();
 }
 
-LimiterManager::~LimiterManager() { shutdown(); }
+LimiterManager::~LimiterManager() {
+    shutdown();
+    waker_->stop();
+}
 
 double LimiterManager::periodMs() {
     std::lock_guard<std::mutex> g(shared_->lock);
@@ -108,12 +112,23 @@ void LimiterManager::startLimiterLocked(const std::string& key) {
     if (auto it = targetProviders_.find(key); it != targetProviders_.end()) targets = it->second;
     auto limiter = AppLimiter::make(context_, AppMatch{entry.name, key}, entry.rule, journal_, period, onStatus, targets);
     limiter->setStatus(LimiterStatus::initial(entry.name, key, entry.rule.maxCores, entry.rule.method));
+    std::weak_ptr<LimiterWaker> waker = waker_;
+    limiter->setSleepHandler([waker](std::shared_ptr<AppLimiter> l) {
+        if (auto w = waker.lock()) w->add(l);
+    });
     limiters_[key] = limiter;
-    limiter->start();
+    // A rule for an app that is not running starts no thread.
+    if (limiter->mayHaveProcesses(*context_->processes().snapshot())) {
+        limiter->start();
+    } else {
+        limiter->startAsleep();
+        waker_->add(limiter);
+    }
 }
 
 void LimiterManager::stopAll(std::vector<std::pair<std::string, std::shared_ptr<AppLimiter>>> stopping) {
     for (auto& [key, limiter] : stopping) {
+        waker_->remove(limiter.get());
         limiter->stop();
         ledger_->stop(key);
     }
@@ -129,7 +144,10 @@ void LimiterManager::removeRule(const std::string& appPath) {
             limiters_.erase(it);
         }
     }
-    if (limiter) limiter->stop();
+    if (limiter) {
+        waker_->remove(limiter.get());
+        limiter->stop();
+    }
     ledger_->stop(appPath);
 }
 

@@ -83,6 +83,10 @@ inline constexpr double kRoomShare = 0.9;
 
 // Estimates and notes ----------------------------------------------------------
 
+/// The machine's busy cores, which bound the unthrottled estimate, are read
+/// once a second.
+inline constexpr double kBusySampleSeconds = 1.0;
+
 /// The unthrottled estimate is smoothed with a 5 s time constant, after the
 /// first five ticks have been averaged equally.
 inline constexpr double kEstimateSeconds = 5.0;

@@ -64,8 +64,10 @@ bool ProcessRecords::stop(Pid pid) {
     // Unmanaged means not journaled: never stopped.
     if (!r || !r->pauseManaged) return false;
     // The process may have exited since it was sampled and its pid gone to
-    // another, which must not be stopped.
-    if (!isSameProcess(platform_, pid, r->start) || platform_.sendSignal(pid, SIGSTOP) != 0) return false;
+    // another, which must not be stopped. (A sample reads less than the full
+    // identity and, like it, fails for a zombie: this runs every period.)
+    const auto now = readSample(platform_, pid);
+    if (!now || now->start != r->start || platform_.sendSignal(pid, SIGSTOP) != 0) return false;
     r->paused = true;
     return true;
 }
