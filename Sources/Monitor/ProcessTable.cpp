@@ -6,7 +6,6 @@
 #include "RunningApps.h"
 
 #include <algorithm>
-#include <unordered_set>
 
 namespace trevlin {
 
@@ -89,9 +88,11 @@ std::shared_ptr<const ProcessSnapshot> ProcessTable::refreshLocked(double t) {
         snap->runningTops.insert(topBundle(*app.bundlePath));
     }
 
-    const std::unordered_set<Pid> listed(snap->pids.begin(), snap->pids.end());
-    std::erase_if(cache_, [&](const auto& kv) { return !listed.count(kv.first); });
-    std::erase_if(launchers_, [&](const auto& kv) { return !listed.count(kv.first); });
+    std::vector<Pid> listed = snap->pids;
+    std::sort(listed.begin(), listed.end());  // already sorted when listed from /proc
+    auto isListed = [&](Pid pid) { return std::binary_search(listed.begin(), listed.end(), pid); };
+    std::erase_if(cache_, [&](const auto& kv) { return !isListed(kv.first); });
+    std::erase_if(launchers_, [&](const auto& kv) { return !isListed(kv.first); });
 
     snap->facts_.reserve(snap->pids.size());
     for (Pid pid : snap->pids) {
@@ -115,8 +116,9 @@ std::shared_ptr<const ProcessSnapshot> ProcessTable::refreshLocked(double t) {
         }
         snap->facts_.emplace_back(pid, c.facts);
     }
-    std::sort(snap->facts_.begin(), snap->facts_.end(),
-              [](const auto& a, const auto& b) { return a.first < b.first; });
+    auto byPid = [](const auto& a, const auto& b) { return a.first < b.first; };
+    if (!std::is_sorted(snap->facts_.begin(), snap->facts_.end(), byPid))
+        std::sort(snap->facts_.begin(), snap->facts_.end(), byPid);
 
     // Command-line groups: what each launcher started. A launcher's verdict
     // is taken once and kept while it lives, as the running apps it is
@@ -129,7 +131,7 @@ std::shared_ptr<const ProcessSnapshot> ProcessTable::refreshLocked(double t) {
             if (auto exe = Launchers::eligibleExecutable(platform_, launcher, snap->runningPids, snap->runningTops))
                 it->second = Launchers::key(*exe);
         }
-        if (it->second) snap->launcherKeys_.emplace(launcher, *it->second);
+        if (it->second) snap->launcherKeys_.try_emplace(launcher, *it->second);
     }
     return snap;
 }
