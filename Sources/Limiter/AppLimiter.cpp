@@ -140,14 +140,14 @@ bool AppLimiter::waitStopped(double deadline) {
         std::lock_guard<std::mutex> g(lifeLock_);
         return phase_ != Phase::running;
     };
-    if (ended()) return true;
-    return platform.waitUntil(ticksFromSeconds(platform, deadline), ended);
+    const bool done = ended() || platform.waitUntil(ticksFromSeconds(platform, deadline), ended);
+    leaveFrontTracker();
+    return done;
 }
 
 void AppLimiter::stop() {
     requestStop();
     waitStopped(now(context_->platform()) + LimiterTuning::kStopWaitSeconds);
-    leaveFrontTracker();
 }
 
 LimiterStatus AppLimiter::idleStatus(const Rule& rule) const {

@@ -75,7 +75,9 @@ public:
     /// Asks the thread to finish; returns at once.
     void requestStop();
     /// Waits until the thread has restored every process and ended, or the
-    /// monotonic clock reaches `deadline` (seconds); true when it ended.
+    /// monotonic clock reaches `deadline` (seconds), then leaves the
+    /// front-app tracker; true when the thread ended. A thread still running
+    /// restores its processes when it gets there.
     bool waitStopped(double deadline);
     /// Both, waiting up to 5 s, then leaves the front-app tracker.
     void stop();

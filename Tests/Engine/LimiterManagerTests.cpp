@@ -184,6 +184,80 @@ TEST_F(Manager, ARuleWhoseAppIsNotRunningSleepsWithoutAThread) {
     EXPECT_TRUE(journal->entries().empty());
 }
 
+TEST_F(Manager, TenThousandRulesHoldThreadsOnlyForRunningApps) {
+    auto m = make();
+    for (int i = 0; i < 10000; ++i)
+        m->setRule(strict(0.5), i % 2 ? "cli:idle-" + std::to_string(i)
+                                      : "/usr/share/applications/idle-" + std::to_string(i) + ".desktop");
+    m->setRule(strict(0.5), kBundle);
+    EXPECT_EQ(m->statuses().size(), 10001u);
+    stepTo(4, 2);  // Example's limiter and the waker
+    EXPECT_TRUE(eventuallyThreads("Trevlin limiter", 1));
+    EXPECT_TRUE(eventuallyThreads("Trevlin waker", 1));
+    ASSERT_TRUE(anyStopSince(2));
+    EXPECT_EQ(m->status("cli:idle-7")->summaryLine,
+              "cli:idle-7 is using 0.00 of 0.50 cores (0 processes): not running");
+
+    const double before = sim->time();
+    m->shutdown();
+    EXPECT_LE(sim->time() - before, 5.0);
+    for (Pid pid : {100, 101, 102}) EXPECT_FALSE(sim->get(pid).stopped) << pid;
+    EXPECT_TRUE(journal->entries().empty());
+    EXPECT_TRUE(m->statuses().empty());
+    EXPECT_TRUE(eventuallyThreads("Trevlin limiter", 0));
+    EXPECT_TRUE(eventuallyThreads("Trevlin waker", 0));
+}
+
+TEST_F(Manager, StoppingAsksEveryLimiterFirstAndWaitsOnceForAll) {
+    // Three limiters that cannot finish when asked: their scan hangs.
+    std::mutex lock;
+    std::condition_variable changed;
+    bool hang = false;
+    int hanging = 0;
+    auto targets = [&](Pid pid) {
+        return [&, pid] {
+            std::unique_lock<std::mutex> lk(lock);
+            if (hang) {
+                ++hanging;
+                changed.notify_all();
+                changed.wait_for(lk, std::chrono::seconds(60), [&] { return !hang; });
+            }
+            return std::vector<Pid>{pid};
+        };
+    };
+    auto m = make();
+    m->setRule(strict(0.5), "cli:one", "one", targets(101));
+    m->setRule(strict(0.5), "cli:two", "two", targets(102));
+    m->setRule(strict(0.5), "cli:three", "three", targets(100));
+    stepTo(4, 3);
+    ASSERT_TRUE(anyStopSince(2));
+    {
+        std::lock_guard<std::mutex> g(lock);
+        hang = true;
+    }
+    sim->runUntil(6, 0);  // lets each run on to its next scan
+    {
+        std::unique_lock<std::mutex> lk(lock);
+        ASSERT_TRUE(changed.wait_for(lk, std::chrono::seconds(30), [&] { return hanging == 3; }));
+    }
+    // From here every wait runs to its deadline at once, and nothing else
+    // moves the clock: what the shut-down waits is exact. One wait of 5 s
+    // serves all three, where one after the other would take 15.
+    sim->setFreeRunning(true);
+    const double before = sim->time();
+    m->shutdown();
+    EXPECT_NEAR(sim->time() - before, 5.0, 1e-6);
+
+    // Released, each restores what it held on its own.
+    {
+        std::lock_guard<std::mutex> g(lock);
+        hang = false;
+    }
+    changed.notify_all();
+    EXPECT_TRUE(eventuallyThreads("Trevlin limiter", 0));
+    sim->setFreeRunning(false);
+}
+
 TEST_F(Manager, StartingResumesWhatADeadRunLeftStopped) {
     sim->watch("");  // the stopped process below was not stopped by this run
     sim->spawn(300, "/usr/bin/left-behind");
