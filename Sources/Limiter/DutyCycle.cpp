@@ -40,7 +40,30 @@ bool DutyCycle::tick(const Rule& rule, double periodMs) {
         seen.push_back({pid, instant, false});
     }
 
-    // Candidates, and everything else let go of.
+    // Candidates: the busy processes that may be stopped. Under `smart` the
+    // front app is spared, except its low-priority work.
+    std::set<Pid> chosen;
+    std::vector<DutyController::ThinProcess> thin;
+    double busyDemand = 0, neverStopped = 0;
+    for (const auto& sn : seen) {
+        if (sn.fresh) continue;
+        const ProcessRecord& r = *records.find(sn.pid);
+        const bool eligible = method != Method::ecores && records.touchable(r, front, method) &&
+                              (method == Method::strict || r.owner != front ||
+                               (r.priority < kBackgroundPriority && !r.demoted));
+        if (!eligible) {
+            neverStopped += sn.instant;
+        } else if (r.load.demand > kBusyDemand) {
+            chosen.insert(sn.pid);
+            busyDemand += r.load.demand;
+        } else {
+            thin.push_back({sn.pid, r.load.demand, r.pauseManaged});
+        }
+    }
+    // A group spread over many processes, none of them busy, is held too.
+    for (Pid pid : DutyController::thinCandidates(std::move(thin), neverStopped, busyDemand, cap)) chosen.insert(pid);
+
+    // The candidates, and everything else let go of.
     std::vector<Pid> candidates, demoteList;
     double candidateDemand = 0, untouchable = 0, estimate = 0, total = 0;
     for (const auto& sn : seen) {
@@ -48,12 +71,7 @@ bool DutyCycle::tick(const Rule& rule, double periodMs) {
         if (sn.fresh) continue;
         ProcessRecord& r = *records.find(sn.pid);
         const bool touch = records.touchable(r, front, method);
-        bool candidate = false;
-        if (method != Method::ecores && touch && r.load.demand > kBusyDemand) {
-            // `smart` spares the front app, except its low-priority work.
-            candidate = method == Method::strict || r.owner != front ||
-                        (r.priority < kBackgroundPriority && !r.demoted);
-        }
+        const bool candidate = chosen.count(sn.pid) != 0;
         if (candidate) {
             candidates.push_back(sn.pid);
             candidateDemand += r.load.demand;

@@ -1,5 +1,6 @@
 // The limiter against real busy processes, measured from /proc rather than
-// from the limiter's own figures: the cap holds, nothing is left stopped,
+// from the limiter's own figures: the cap holds (also over 200 processes too
+// light each to count as busy), nothing is left stopped,
 // pause mode stops and continues, ecores moves a process to the last core and
 // back, and a killed `trevlinctl limit` is undone by `trevlinctl recover`.
 //
@@ -148,6 +149,26 @@ TEST_F(LimiterBusy, StrictCapHoldsRealProcessesAndStopLeavesNothingStopped) {
         ASSERT_EQ(journalFiles(dir.path()).size(), 1u);
         manager.shutdown();
         for (pid_t p : loops) EXPECT_NE(processState(p), 'T') << p;
+        EXPECT_TRUE(journalFiles(dir.path()).empty());
+    }
+}
+
+TEST_F(LimiterBusy, TwoHundredLightProcessesStayUnderAStrictCap) {
+    // `make -j200` on two cores: every process gets about 0.01 cores, far
+    // under what counts as busy, and together they use every core.
+    auto loops = startLoops(kids, 200);
+    ASSERT_EQ(loops.size(), 200u);
+    {
+        LimiterManager manager(context, dir.path());
+        manager.setRule(Rule(0.5, Method::strict, false, false, false), "cli:many-loops", "many loops",
+                        [loops] { return std::vector<Pid>(loops.begin(), loops.end()); });
+        sleepFor(4.0);  // the first second runs free, then the gain settles
+        const double c0 = cpuOf(loops), t0 = monotonicSeconds();
+        sleepFor(6.0);
+        const double used = (cpuOf(loops) - c0) / (monotonicSeconds() - t0);
+        EXPECT_LE(used, 0.6) << "the cap is 0.5 cores";
+        manager.shutdown();
+        EXPECT_FALSE(anyStopped(loops));
         EXPECT_TRUE(journalFiles(dir.path()).empty());
     }
 }
