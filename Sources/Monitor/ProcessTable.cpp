@@ -21,20 +21,34 @@ const std::string* ProcessSnapshot::launcherKey(Pid launcher) const {
 }
 
 bool ProcessSnapshot::mayHaveAppProcesses(const std::string& bundle) const {
+    // An executable can lie inside a bundle only when a bundle marker and a
+    // slash follow in its path: only those are indexed (usually none), the
+    // rest only for a key that is no bundle path.
+    const bool isBundle = isBundlePath(bundle);
     std::call_once(pathsOnce_, [this] {
+        const std::string inBundle = std::string(kBundleMarker) + "/";
         for (const auto& app : apps)
             if (app.bundlePath) paths_.push_back(*app.bundlePath);
         for (const auto& [pid, f] : facts_)
-            if (!f->exe.empty()) paths_.push_back(f->exe);
+            if (f->exe.find(inBundle) != std::string::npos) paths_.push_back(f->exe);
         std::sort(paths_.begin(), paths_.end());
     });
+    if (!isBundle) {
+        std::call_once(allPathsOnce_, [this] {
+            allPaths_ = paths_;
+            for (const auto& [pid, f] : facts_)
+                if (!f->exe.empty()) allPaths_.push_back(f->exe);
+            std::sort(allPaths_.begin(), allPaths_.end());
+        });
+    }
+    const auto& paths = isBundle ? paths_ : allPaths_;
     // The bundle itself (a running app registered at it) or anything inside
     // it sorts at or right after it.
-    auto it = std::lower_bound(paths_.begin(), paths_.end(), std::string_view(bundle));
-    if (it != paths_.end() && *it == bundle) return true;
+    auto it = std::lower_bound(paths.begin(), paths.end(), std::string_view(bundle));
+    if (it != paths.end() && *it == bundle) return true;
     const std::string inside = bundle + "/";
-    it = std::lower_bound(paths_.begin(), paths_.end(), std::string_view(inside));
-    return it != paths_.end() && it->substr(0, inside.size()) == inside;
+    it = std::lower_bound(paths.begin(), paths.end(), std::string_view(inside));
+    return it != paths.end() && it->substr(0, inside.size()) == inside;
 }
 
 bool ProcessSnapshot::mayHaveGroupProcesses(const std::string& key) const {

@@ -84,8 +84,11 @@ private:
     std::unordered_map<Pid, std::string> launcherKeys_;
     // Built on first use: a listing that nobody asks about costs nothing more.
     mutable std::once_flag pathsOnce_;
-    /// Every running app's bundle and every executable path, sorted.
+    /// Every running app's bundle and every executable inside a bundle, sorted.
     mutable std::vector<std::string_view> paths_;
+    mutable std::once_flag allPathsOnce_;
+    /// The same with every executable, for a key that is no bundle path.
+    mutable std::vector<std::string_view> allPaths_;
     mutable std::once_flag groupsOnce_;
     /// Every group key some listed process belongs to.
     mutable std::set<std::string> groups_;
