@@ -54,26 +54,9 @@ double unthrottledEstimate(const ProcessLoad& load) {
     return load.free > 0 ? std::min(load.free, std::max(load.demand, load.demandHi)) : load.demand;
 }
 
-std::vector<Pid> thinCandidates(std::vector<ThinProcess> thin, double untouchableUse, double busyDemand, double cap) {
-    if (untouchableUse >= cap) return {};
-    double running = 0;  // what the thin processes left running use
-    for (const auto& t : thin) running += t.demand;
-    double held = busyDemand;  // what the held processes ask for
-    auto covered = [&] { return untouchableUse + running + kMinFraction * held <= cap; };
-    if (covered()) return {};
-    std::stable_sort(thin.begin(), thin.end(), [](const ThinProcess& a, const ThinProcess& b) {
-        if (a.held != b.held) return a.held;
-        return a.demand > b.demand;
-    });
-    std::vector<Pid> out;
-    for (const auto& t : thin) {
-        if (t.demand <= 0) continue;
-        out.push_back(t.pid);
-        running -= t.demand;
-        held += t.demand;
-        if (covered()) break;
-    }
-    return out;
+bool holdLight(double neverStopped, double lightDemand, double busyDemand, double cap) {
+    if (neverStopped >= cap || lightDemand <= 0) return false;
+    return neverStopped + lightDemand + kMinFraction * busyDemand > cap;
 }
 
 void Estimate::tick(double estimate, double dt) {

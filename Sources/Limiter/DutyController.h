@@ -54,24 +54,17 @@ double observe(ProcessLoad& load, double delta, double dt, double ranFor, bool u
 /// What a candidate would use without the limiter.
 double unthrottledEstimate(const ProcessLoad& load);
 
-/// A process that may be stopped but is not busy enough to be a candidate.
-struct ThinProcess {
-    Pid pid = 0;
-    double demand = 0;  ///< cores, at most `kBusyDemand`
-    bool held = false;  ///< already under stop/continue control
-};
-
-/// Which of the thin processes must be held too. Normally none: busy
-/// processes carry the excess. But a group can spread its work so thinly
-/// (200 compilers on two cores each get 0.01 cores) that no process is busy
-/// while the group is far over its cap. When even the busy candidates held
-/// at the floor would leave the group over its cap, thin processes join,
-/// those already held first (so the set does not churn) and then the
-/// busiest, until holding them all at the floor would bring the group under
-/// its cap. Nothing joins when the processes that are never stopped
-/// (`untouchableUse`) already use the cap: holding the rest could not meet
-/// it. A process using nothing has nothing to give back and never joins.
-std::vector<Pid> thinCandidates(std::vector<ThinProcess> thin, double untouchableUse, double busyDemand, double cap);
+/// Whether a group's light processes (each under the busy threshold) must
+/// be held too. A group can spread its work so thinly (200 compilers on two
+/// cores each get 0.01 cores) that none of its processes is busy while the
+/// group is far over its cap: then, when even the busy candidates held at
+/// the floor would leave the group over its cap, every light process is
+/// held as well. Not when the processes that are never stopped
+/// (`neverStopped`) use the cap already: holding the rest could not meet it.
+/// The figures are the group's, smoothed over seconds: one light process's
+/// use is too small to measure tick by tick (the kernel counts CPU time in
+/// 10 ms steps).
+bool holdLight(double neverStopped, double lightDemand, double busyDemand, double cap);
 
 /// The estimate of what the app would use unthrottled, smoothed per tick
 /// and remembered per second, from which the saving is read.

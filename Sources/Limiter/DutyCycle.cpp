@@ -43,8 +43,8 @@ bool DutyCycle::tick(const Rule& rule, double periodMs) {
     // Candidates: the busy processes that may be stopped. Under `smart` the
     // front app is spared, except its low-priority work.
     std::set<Pid> chosen;
-    std::vector<DutyController::ThinProcess> thin;
-    double busyDemand = 0, neverStopped = 0;
+    std::vector<Pid> light;
+    double busyDemand = 0, lightDemand = 0, neverStopped = 0;
     for (const auto& sn : seen) {
         if (sn.fresh) continue;
         const ProcessRecord& r = *records.find(sn.pid);
@@ -53,15 +53,28 @@ bool DutyCycle::tick(const Rule& rule, double periodMs) {
                                (r.priority < kBackgroundPriority && !r.demoted));
         if (!eligible) {
             neverStopped += sn.instant;
-        } else if (r.load.demand > kBusyDemand) {
+        } else if (r.load.demand > kBusyDemand && !r.heldLight) {
             chosen.insert(sn.pid);
             busyDemand += r.load.demand;
         } else {
-            thin.push_back({sn.pid, r.load.demand, r.pauseManaged});
+            // A light process held for its group stays light, however its
+            // short run slices happen to fall on the kernel's 10 ms steps.
+            if (r.load.usage > 0 || r.heldLight) light.push_back(sn.pid);
+            lightDemand += r.load.demand;
         }
     }
     // A group spread over many processes, none of them busy, is held too.
-    for (Pid pid : DutyController::thinCandidates(std::move(thin), neverStopped, busyDemand, cap)) chosen.insert(pid);
+    // All of them: on saturated cores the light ones left running would
+    // take what the held ones give up.
+    group_.neverStopped = (1 - kGroupSmoothing) * group_.neverStopped + kGroupSmoothing * neverStopped;
+    group_.lightDemand = (1 - kGroupSmoothing) * group_.lightDemand + kGroupSmoothing * lightDemand;
+    group_.busyDemand = (1 - kGroupSmoothing) * group_.busyDemand + kGroupSmoothing * busyDemand;
+    if (DutyController::holdLight(group_.neverStopped, group_.lightDemand, group_.busyDemand, cap)) {
+        for (Pid pid : light) {
+            chosen.insert(pid);
+            records.find(pid)->heldLight = true;
+        }
+    }
 
     // The candidates, and everything else let go of.
     std::vector<Pid> candidates, demoteList;

@@ -43,6 +43,12 @@ private:
     DutyController::History history_;
     DutyController::Estimate estimate_;
     double runSlice_ = 0;  ///< how long the candidates ran in the previous tick
+    /// The app's use and demand by kind of process, smoothed over seconds.
+    struct {
+        double neverStopped = 0;  ///< use of the processes never stopped
+        double lightDemand = 0;   ///< demand of those too light to be candidates
+        double busyDemand = 0;    ///< demand of the busy candidates
+    } group_;
     std::optional<double> busyCores_;  ///< the machine's busy cores, smoothed
     std::optional<double> lastBusySample_;
 };

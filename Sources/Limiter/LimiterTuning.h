@@ -11,8 +11,14 @@ namespace trevlin::LimiterTuning {
 /// A process is "busy", and so worth stopping and continuing, once its demand
 /// (smoothed use while it runs) is above this many cores. Below it the
 /// signals would cost more than they save, unless the group is over its cap
-/// only because of many such processes (see `DutyController::thinCandidates`).
+/// only because of many such processes (see `DutyController::holdLight`).
 inline constexpr double kBusyDemand = 0.05;
+
+/// Whether a group's light processes must be held too is decided on its
+/// figures smoothed by this weight per tick (a time constant of about 2 s):
+/// a process using 0.01 cores shows 0 in nine ticks of ten and 0.1 in the
+/// tenth, as the kernel counts CPU time in 10 ms steps.
+inline constexpr double kGroupSmoothing = 0.05;
 
 /// The allowed run fraction never goes below this: even far over the cap the
 /// candidates run 3 % of each period, so a held app still answers its

@@ -125,6 +125,7 @@ void ProcessRecords::letGo(Pid pid, LetGo what) {
     if (resume) {
         r->paused = false;
         r->pauseManaged = false;
+        r->heldLight = false;
     }
     if (promote) {
         r->demoted = false;

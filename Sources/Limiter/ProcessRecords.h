@@ -39,6 +39,7 @@ struct ProcessRecord {
     DutyController::ProcessLoad load;
     bool paused = false;        ///< stopped by this limiter right now
     bool pauseManaged = false;  ///< under stop/continue control (journaled as paused)
+    bool heldLight = false;     ///< a candidate although under the busy threshold (its group is spread thin)
     bool demoted = false;       ///< moved to the efficiency cores by this limiter
     bool pinned = false;        ///< demoted because of `alwaysEfficiency`
     double demandWhenDemoted = 0;

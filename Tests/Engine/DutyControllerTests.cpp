@@ -86,45 +86,28 @@ TEST(DutyController, DemandIsWhatAProcessAsksWhileItRuns) {
     EXPECT_NEAR(unthrottledEstimate(load), 0.5, 1e-12);
 }
 
-TEST(DutyController, ThinProcessesAreHeldOnlyWhenTheBusyOnesCannotHoldTheCap) {
-    auto thin = [](std::vector<double> demands, std::vector<bool> held = {}) {
-        std::vector<ThinProcess> out;
-        for (size_t i = 0; i < demands.size(); ++i)
-            out.push_back({static_cast<Pid>(i + 1), demands[i], i < held.size() && held[i]});
-        return out;
-    };
+TEST(DutyController, LightProcessesAreHeldOnlyWhenTheBusyOnesCannotHoldTheCap) {
     struct Case {
         const char* what;
-        std::vector<ThinProcess> thin;
-        double neverStopped;
-        double busyDemand;
-        double cap;
-        std::vector<Pid> held;  // expected
+        double neverStopped, lightDemand, busyDemand, cap;
+        bool hold;  // expected
     };
     const std::vector<Case> cases = {
-        // A busy process carries the excess: the light ones run.
-        {"busy ones suffice", thin({0.01, 0.02, 0.01}), 0.1, 2.0, 0.5, {}},
-        // Under the cap: nothing to do.
-        {"under the cap", thin({0.04, 0.04}), 0.1, 0.0, 0.5, {}},
-        // Fifty at 0.03 cores with a 0.5-core cap: the busiest first, until
-        // those left running plus the held ones at 3 % fit: 35 of them.
-        {"spread thin", thin(std::vector<double>(50, 0.03)), 0.0, 0.0, 0.5,
-         [] {
-             std::vector<Pid> v;
-             for (Pid p = 1; p <= 35; ++p) v.push_back(p);
-             return v;
-         }()},
-        {"busiest first", thin({0.01, 0.04, 0.02, 0.03}), 0.0, 0.0, 0.03, {2, 4, 3}},
-        // Already held ones stay first, so the set does not churn.
-        {"held first", thin({0.01, 0.04, 0.02, 0.03}, {true, false, false, false}), 0.0, 0.0, 0.03, {1, 2, 4}},
+        // A busy process held at the floor carries the excess: the light
+        // ones run.
+        {"busy ones suffice", 0.1, 0.04, 2.0, 0.5, false},
+        {"under the cap", 0.1, 0.08, 0.0, 0.5, false},
+        // Fifty at 0.03 cores under a 0.5-core cap.
+        {"spread thin", 0.0, 1.5, 0.0, 0.5, true},
+        // Light ones and a busy one that alone could not get there.
+        {"busy ones fall short", 0.0, 0.45, 2.0, 0.5, true},
         // What is never stopped uses the cap already: holding the rest
         // could not meet it.
-        {"over the cap without them", thin({0.04, 0.04}), 1.5, 0.0, 0.5, {}},
-        // A process using nothing has nothing to give back.
-        {"idle ones never", thin({0.0, 0.04, 0.0}), 0.0, 0.0, 0.01, {2}},
+        {"over the cap without them", 1.5, 0.08, 0.0, 0.5, false},
+        {"nothing light", 0.2, 0.0, 40.0, 0.5, false},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(thinCandidates(c.thin, c.neverStopped, c.busyDemand, c.cap), c.held) << c.what;
+        EXPECT_EQ(holdLight(c.neverStopped, c.lightDemand, c.busyDemand, c.cap), c.hold) << c.what;
 }
 
 }  // namespace
