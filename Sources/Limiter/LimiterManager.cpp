@@ -1,5 +1,6 @@
 #include "LimiterManager.h"
 
+#include "LimiterTuning.h"
 #include "ProcessUtil.h"
 
 #include <algorithm>
@@ -28,10 +29,14 @@ LimiterManager::LimiterManager(std::shared_ptr<EngineContext> context, const std
                                               [c = context_] { return c->platform().wallClock(); });
     shared_ = std::make_shared<Shared>();
     shared_->ledger = ledger_;
+    waker_ = std::make_shared<LimiterWaker>(context_);
     context_->front().start();
 }
 
-LimiterManager::~LimiterManager() { shutdown(); }
+LimiterManager::~LimiterManager() {
+    shutdown();
+    waker_->stop();
+}
 
 double LimiterManager::periodMs() {
     std::lock_guard<std::mutex> g(shared_->lock);
@@ -108,13 +113,32 @@ void LimiterManager::startLimiterLocked(const std::string& key) {
     if (auto it = targetProviders_.find(key); it != targetProviders_.end()) targets = it->second;
     auto limiter = AppLimiter::make(context_, AppMatch{entry.name, key}, entry.rule, journal_, period, onStatus, targets);
     limiter->setStatus(LimiterStatus::initial(entry.name, key, entry.rule.maxCores, entry.rule.method));
+    std::weak_ptr<LimiterWaker> waker = waker_;
+    limiter->setSleepHandler([waker](std::shared_ptr<AppLimiter> l) {
+        if (auto w = waker.lock()) w->add(l);
+    });
     limiters_[key] = limiter;
-    limiter->start();
+    // A rule for an app that is not running starts no thread.
+    if (limiter->mayHaveProcesses(*context_->processes().snapshot())) {
+        limiter->start();
+    } else {
+        limiter->startAsleep();
+        waker_->add(limiter);
+    }
 }
 
 void LimiterManager::stopAll(std::vector<std::pair<std::string, std::shared_ptr<AppLimiter>>> stopping) {
+    // Every limiter is asked first, then all are waited for against one
+    // deadline: they restore their processes side by side, and stopping
+    // takes as long as the slowest of them rather than the sum. (One after
+    // the other, ten thousand limiters had not stopped after twenty minutes.)
     for (auto& [key, limiter] : stopping) {
-        limiter->stop();
+        waker_->remove(limiter.get());
+        limiter->requestStop();
+    }
+    const double deadline = now(context_->platform()) + LimiterTuning::kStopWaitSeconds;
+    for (auto& [key, limiter] : stopping) {
+        limiter->waitStopped(deadline);
         ledger_->stop(key);
     }
 }
@@ -129,7 +153,10 @@ void LimiterManager::removeRule(const std::string& appPath) {
             limiters_.erase(it);
         }
     }
-    if (limiter) limiter->stop();
+    if (limiter) {
+        waker_->remove(limiter.get());
+        limiter->stop();
+    }
     ledger_->stop(appPath);
 }
 

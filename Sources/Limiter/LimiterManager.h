@@ -1,6 +1,7 @@
 // The engine's single entry point for limiting: the rules by app key, one
-// running `AppLimiter` per rule while limiting is on, the journal they share
-// and the savings ledger they feed.
+// `AppLimiter` per rule while limiting is on, the journal they share and the
+// savings ledger they feed. A limiter whose app has no process sleeps
+// without a thread; the `LimiterWaker` wakes it when the app appears.
 //
 // Locks: the manager's lock may be taken before a limiter's, never the other
 // way round, and is never held while waiting for a limiter to stop: limiters
@@ -10,6 +11,7 @@
 #include "AppLimiter.h"
 #include "Journal.h"
 #include "LimiterStatus.h"
+#include "LimiterWaker.h"
 #include "Rule.h"
 #include "SavingsLedger.h"
 
@@ -87,6 +89,7 @@ private:
     const std::shared_ptr<EngineContext> context_;
     std::shared_ptr<SavingsLedger> ledger_;
     std::shared_ptr<Journal> journal_;
+    std::shared_ptr<LimiterWaker> waker_;
     /// What limiters reach back to, weakly: the period and the status callback.
     std::shared_ptr<Shared> shared_;
 };

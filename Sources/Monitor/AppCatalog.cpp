@@ -110,111 +110,115 @@ AppScanner::AppScanner(EngineContext& context, std::string path)
 }
 
 std::vector<Pid> AppScanner::targetPids() {
-    const Pid self = myPid(platform_);
+    if (customTargets) {
+        std::vector<Pid> out = customTargets();
+        out.erase(std::remove(out.begin(), out.end(), myPid(platform_)), out.end());
+        return out;
+    }
+    return targetPids(*context_.processes().snapshot());
+}
+
+std::vector<Pid> AppScanner::targetPids(const ProcessSnapshot& snapshot) {
     std::vector<Pid> out;
     if (customTargets) {
         out = customTargets();
     } else if (launcherExe_) {
-        out = groupMembers();
+        out = groupMembers(snapshot);
     } else {
-        out = appMembers();
+        out = appMembers(snapshot);
     }
+    const Pid self = myPid(platform_);
     out.erase(std::remove(out.begin(), out.end(), self), out.end());
+    if (!customTargets) members_ = std::set<Pid>(out.begin(), out.end());
     return out;
 }
 
-std::vector<Pid> AppScanner::appMembers() {
+bool AppScanner::mayHaveProcesses(const ProcessSnapshot& snapshot) const {
+    if (customTargets) {
+        const Pid self = myPid(platform_);
+        for (Pid pid : customTargets())
+            if (pid != self) return true;
+        return false;
+    }
+    return launcherExe_ ? snapshot.mayHaveGroupProcesses(path_) : snapshot.mayHaveAppProcesses(path_);
+}
+
+// A pid's executable and responsible process for one pass: from the shared
+// snapshot, except for the previous pass's members, which are read afresh
+// (once per pass) so that one that runs another program or changes session
+// leaves at once. What is read afresh replaces the snapshot's facts for the
+// rest of this snapshot, and the table keeps it for the next ones, so a
+// process that left does not come back on older facts.
+class AppScanner::Facts {
+public:
+    Facts(AppScanner& scanner, const ProcessSnapshot& snapshot) : scanner_(scanner), snapshot_(snapshot) {
+        if (scanner_.readFor_ != snapshot.time) {
+            scanner_.readNow_.clear();
+            scanner_.readFor_ = snapshot.time;
+        }
+    }
+
+    const MembershipFacts& of(Pid pid) {
+        if (scanner_.members_.count(pid) && read_.insert(pid).second) {
+            MembershipFacts f{scanner_.platform_.responsiblePid(pid), scanner_.platform_.exePath(pid)};
+            scanner_.context_.processes().remember(pid, f);
+            return scanner_.readNow_[pid] = std::move(f);
+        }
+        if (auto it = scanner_.readNow_.find(pid); it != scanner_.readNow_.end()) return it->second;
+        const MembershipFacts* f = snapshot_.facts(pid);
+        return f ? *f : none_;
+    }
+
+private:
+    AppScanner& scanner_;
+    const ProcessSnapshot& snapshot_;
+    std::set<Pid> read_;
+    const MembershipFacts none_{};
+};
+
+std::vector<Pid> AppScanner::appMembers(const ProcessSnapshot& snapshot) {
     std::set<Pid> instances;
     std::set<Pid> mainInstances;
-    for (const auto& app : context_.runningApps().all(0.5)) {
+    for (const auto& app : snapshot.apps) {
         if (!app.bundlePath) continue;
         if (*app.bundlePath == path_ || startsWith(*app.bundlePath, prefix_)) instances.insert(app.pid);
         if (*app.bundlePath == path_) mainInstances.insert(app.pid);
     }
     mainInstancePids_ = std::move(mainInstances);
 
-    const double t = now(platform_);
-    const auto pids = allPids(platform_);
-    const std::unordered_set<Pid> listed(pids.begin(), pids.end());
-    std::erase_if(notMine_, [&](const auto& kv) { return !listed.count(kv.first); });
-
+    Facts facts(*this, snapshot);
+    auto mine = [&](Pid p) { return instances.count(p) || startsWith(facts.of(p).exe, prefix_); };
     const Pid self = myPid(platform_);
-    std::map<Pid, bool> verdicts;  // per call: each path is read at most once
-    auto mine = [&](Pid p) {
-        auto it = verdicts.find(p);
-        if (it != verdicts.end()) return it->second;
-        bool v = instances.count(p) || startsWith(exePath(platform_, p), prefix_);
-        verdicts[p] = v;
-        return v;
-    };
-
     std::vector<Pid> out;
-    for (Pid p : pids) {
+    for (Pid p : snapshot.pids) {
         if (p == self) continue;
-        auto nm = notMine_.find(p);
-        if (nm != notMine_.end() && t - nm->second < 10.0 && !instances.count(p)) continue;
         bool isMine = mine(p);
         if (!isMine) {
-            Pid r = platform_.responsiblePid(p);
+            // A helper, service or child that the app is responsible for.
+            Pid r = facts.of(p).responsible;
             if (r < 1) r = p;
             if (r != p) isMine = mine(r);
         }
-        remember(p, isMine, t, out);
+        if (isMine) out.push_back(p);
     }
     return out;
 }
 
-void AppScanner::remember(Pid pid, bool member, double t, std::vector<Pid>& members) {
-    if (member) {
-        members.push_back(pid);
-        notMine_.erase(pid);
-    } else {
-        notMine_[pid] = t;
-    }
-}
-
-bool AppScanner::launches(Pid launcher, const std::set<Pid>& runningPids,
-                          const std::set<std::string>& runningTops) {
-    auto it = launcherVerdict_.find(launcher);
-    if (it != launcherVerdict_.end()) return it->second;
-    bool verdict = false;
-    if (auto exe = Launchers::eligibleExecutable(platform_, launcher, runningPids, runningTops))
-        verdict = Launchers::key(*exe) == path_;
-    launcherVerdict_[launcher] = verdict;
-    return verdict;
-}
-
-std::vector<Pid> AppScanner::groupMembers() {
-    std::set<Pid> runningPids;
-    std::set<std::string> runningTops;
-    for (const auto& app : context_.runningApps().all(0.5)) {
-        if (!app.bundlePath || !isBundlePath(*app.bundlePath)) continue;
-        runningPids.insert(app.pid);
-        runningTops.insert(topBundle(*app.bundlePath));
-    }
-
-    const double t = now(platform_);
-    const auto pids = allPids(platform_);
-    const std::unordered_set<Pid> listed(pids.begin(), pids.end());
-    std::erase_if(notMine_, [&](const auto& kv) { return !listed.count(kv.first); });
-    std::erase_if(launcherVerdict_, [&](const auto& kv) { return !listed.count(kv.first); });
-
+std::vector<Pid> AppScanner::groupMembers(const ProcessSnapshot& snapshot) {
+    Facts facts(*this, snapshot);
     const Pid self = myPid(platform_);
     std::vector<Pid> out;
-    for (Pid p : pids) {
+    for (Pid p : snapshot.pids) {
         if (p == self) continue;
-        auto nm = notMine_.find(p);
-        if (nm != notMine_.end() && t - nm->second < 10.0) continue;
-        bool member = false;
         // The launcher itself (responsible for itself) is never a member;
         // what it started is.
-        const Pid r = platform_.responsiblePid(p);
-        if (r > 0 && r != p && !runningPids.count(p) && launches(r, runningPids, runningTops)) {
-            member = true;
-            // An executable inside a running app's bundle belongs to that app.
-            if (auto bundle = enclosingBundle(exePath(platform_, p)); bundle && runningTops.count(*bundle)) member = false;
-        }
-        remember(p, member, t, out);
+        const Pid r = facts.of(p).responsible;
+        if (r <= 0 || r == p || snapshot.runningPids.count(p)) continue;
+        const std::string* key = snapshot.launcherKey(r);
+        if (!key || *key != path_) continue;
+        // An executable inside a running app's bundle belongs to that app.
+        if (auto bundle = enclosingBundle(facts.of(p).exe); bundle && snapshot.runningTops.count(*bundle)) continue;
+        out.push_back(p);
     }
     return out;
 }

@@ -2,12 +2,16 @@
 // what each of them is within it.
 //
 // One `AppScanner` exists per limited key and is called repeatedly by one
-// thread (its limiter); it remembers for 10 s which pids were found not to
-// belong, and per launcher pid whether it launches this group, so a steady
-// system costs one pid listing and a few path reads per pass.
+// thread (its limiter). It reads the engine's shared `ProcessTable`, which
+// lists the processes at most once a second for every scanner and keeps
+// each pid's executable and responsible process; the scanner reads those
+// two facts afresh for the processes it found last time, so a process that
+// leaves the app is let go within a pass, as before. A steady system thus
+// costs a pass over the shared listing and a few reads.
 #pragma once
 
 #include "Platform.h"
+#include "ProcessTable.h"
 
 #include <functional>
 #include <map>
@@ -56,27 +60,33 @@ public:
 
     /// Live pids of the target, in listing order, never the program's own.
     std::vector<Pid> targetPids();
+    /// The same from a given snapshot of the processes.
+    std::vector<Pid> targetPids(const ProcessSnapshot& snapshot);
+
+    /// False only when the target has no process in `snapshot` (custom
+    /// targets are asked). Cheap: no pass over the processes, no reads.
+    bool mayHaveProcesses(const ProcessSnapshot& snapshot) const;
 
     /// Classifies one process from its pid, responsible pid, executable path
     /// and flattened command line.
     Role role(Pid pid, Pid owner, const std::string& exe, const std::string& cmd) const;
 
 private:
-    std::vector<Pid> appMembers();
-    std::vector<Pid> groupMembers();
-    /// Adds a member to `members`; a non-member is skipped for the next 10 s.
-    void remember(Pid pid, bool member, double t, std::vector<Pid>& members);
-    bool launches(Pid launcher, const std::set<Pid>& runningPids,
-                  const std::set<std::string>& runningTops);
+    class Facts;
+    std::vector<Pid> appMembers(const ProcessSnapshot& snapshot);
+    std::vector<Pid> groupMembers(const ProcessSnapshot& snapshot);
 
     EngineContext& context_;
     Platform& platform_;
     std::string path_;
     std::string prefix_;
     std::set<Pid> mainInstancePids_;
-    std::map<Pid, double> notMine_;
     std::optional<std::string> launcherExe_;
-    std::map<Pid, bool> launcherVerdict_;
+    /// The previous pass's result: their facts are read afresh.
+    std::set<Pid> members_;
+    /// Facts read afresh during the snapshot taken at `readFor_`.
+    std::map<Pid, MembershipFacts> readNow_;
+    double readFor_ = -1;
 };
 
 }  // namespace trevlin

@@ -68,6 +68,42 @@ TEST_F(Scanner, NotMineIsRememberedForTenSeconds) {
     EXPECT_EQ(scan(s), (std::vector<Pid>{100, 151}));
 }
 
+TEST_F(Scanner, OneListingASecondServesEveryScanner) {
+    sim->spawn(100, "/usr/lib/editor/editor");
+    sim->setApp(RunningAppInfo{100, kBundle, "Editor", "org.example.editor", ActivationPolicy::regular});
+    sim->spawn(101, "/usr/lib/editor/helper", 0, 100);
+    sim->spawn(200, "/usr/bin/node");
+    sim->spawn(201, "/usr/bin/node", 0, 200);
+    AppScanner app(*context, kBundle), group(*context, "cli:node");
+    AppScanner absentApp(*context, "/usr/share/applications/absent.desktop"), absentGroup(*context, "cli:absent");
+    EXPECT_EQ(scan(app), (std::vector<Pid>{100, 101}));
+    EXPECT_EQ(scan(group), (std::vector<Pid>{201}));
+    EXPECT_EQ(scan(absentApp), std::vector<Pid>{});
+    EXPECT_EQ(scan(absentGroup), std::vector<Pid>{});
+    EXPECT_EQ(context->processes().listings(), 1);
+
+    // Without a pass over the processes: whether a target can have any.
+    auto snapshot = context->processes().snapshot();
+    EXPECT_TRUE(app.mayHaveProcesses(*snapshot));
+    EXPECT_TRUE(group.mayHaveProcesses(*snapshot));
+    EXPECT_FALSE(absentApp.mayHaveProcesses(*snapshot));
+    EXPECT_FALSE(absentGroup.mayHaveProcesses(*snapshot));
+    absentApp.customTargets = [] { return std::vector<Pid>{7}; };
+    EXPECT_TRUE(absentApp.mayHaveProcesses(*snapshot));
+
+    // Within the second: a helper that moved to a session of its own leaves
+    // at once (what was found last time is read afresh), a new helper waits
+    // for the next listing.
+    sim->edit(101, [](SimProcess& p) { p.responsible = 0; });
+    sim->spawn(102, "/usr/lib/editor/helper", 0, 100);
+    sim->advance(0.5);
+    EXPECT_EQ(scan(app), (std::vector<Pid>{100}));
+    sim->advance(0.5);
+    EXPECT_EQ(scan(app), (std::vector<Pid>{100, 102}));
+    EXPECT_EQ(scan(group), (std::vector<Pid>{201}));
+    EXPECT_EQ(context->processes().listings(), 2);
+}
+
 TEST(ScannerRoles, Table) {
     test::SimulatedContext<> engine;
     AppScanner app(*engine.context, kBundle);

@@ -153,6 +153,24 @@ TEST_F(Limiter, GainStopsAtAQuarterSoRunTimeComesBackPromptly) {
     EXPECT_NEAR((cpu(101) - before) / 10.0, 1.0, 0.05);
 }
 
+TEST_F(Limiter, AGroupSpreadOverManyLightProcessesIsHeldToItsCap) {
+    // Fifty processes at 0.03 cores each, none busy enough to be a
+    // candidate on its own, 1.5 cores in all under a 0.5-core cap.
+    app(std::vector<double>(50, 0.03));
+    startLimiter(rule(Method::strict, 0.5), kBundle, "busy");
+    runTo(10);
+    double before = 0;
+    for (Pid pid = 101; pid <= 150; ++pid) before += cpu(pid);
+    runTo(20);
+    double after = 0;
+    for (Pid pid = 101; pid <= 150; ++pid) after += cpu(pid);
+    EXPECT_NEAR((after - before) / 10.0, 0.5, 0.03);
+    LimiterStatus s = lastStatus();
+    EXPECT_TRUE(s.isThrottling);
+    EXPECT_EQ(s.pausedProcessCount, 50);  // every light process (the idle main one is not)
+    EXPECT_EQ(s.note, "");
+}
+
 TEST_F(Limiter, ReusedPidGetsAFreshRecordAndNoOldSignals) {
     app({1.0, 1.0});
     startLimiter(rule(Method::strict, 0.5), kBundle, "busy");

@@ -1,5 +1,6 @@
 // The limiter against real busy processes, measured from /proc rather than
-// from the limiter's own figures: the cap holds, nothing is left stopped,
+// from the limiter's own figures: the cap holds (also over 200 processes too
+// light each to count as busy), nothing is left stopped,
 // pause mode stops and continues, ecores moves a process to the last core and
 // back, and a killed `trevlinctl limit` is undone by `trevlinctl recover`.
 //
@@ -64,6 +65,43 @@ std::vector<pid_t> startLoops(Children& kids, int count, const std::string& shel
     const pid_t leader = kids.spawn({shell, "-c", script}, true);
     std::vector<pid_t> loops;
     for (int i = 0; i < 500 && static_cast<int>(loops.size()) < count; ++i) {
+        sleepFor(0.01);
+        loops.clear();
+        for (pid_t p : processGroupMembers(leader))
+            if (p != leader) loops.push_back(p);
+    }
+    return loops;
+}
+
+/// `count` busy loops forked straight from this process into a session of
+/// their own, led by an idle process. They wait for each other before they
+/// spin: a shell forking two hundred loops while the first ones already
+/// spin takes longer than a test should.
+std::vector<pid_t> startManyLoops(Children& kids, int count) {
+    int ready[2];
+    if (::pipe(ready) != 0) return {};
+    const pid_t leader = ::fork();
+    if (leader == 0) {
+        ::setsid();
+        for (int i = 0; i < count; ++i) {
+            if (::fork() == 0) {
+                ::close(ready[1]);
+                char c;
+                while (::read(ready[0], &c, 1) < 0 && errno == EINTR) {
+                }
+                for (;;) asm volatile("" ::: "memory");
+            }
+        }
+        ::close(ready[0]);
+        ::close(ready[1]);  // every loop sees the end of the pipe and starts
+        for (;;) ::pause();
+    }
+    ::close(ready[0]);
+    ::close(ready[1]);
+    if (leader < 0) return {};
+    kids.adopt(leader);
+    std::vector<pid_t> loops;
+    for (int i = 0; i < 1000 && static_cast<int>(loops.size()) < count; ++i) {
         sleepFor(0.01);
         loops.clear();
         for (pid_t p : processGroupMembers(leader))
@@ -148,6 +186,26 @@ TEST_F(LimiterBusy, StrictCapHoldsRealProcessesAndStopLeavesNothingStopped) {
         ASSERT_EQ(journalFiles(dir.path()).size(), 1u);
         manager.shutdown();
         for (pid_t p : loops) EXPECT_NE(processState(p), 'T') << p;
+        EXPECT_TRUE(journalFiles(dir.path()).empty());
+    }
+}
+
+TEST_F(LimiterBusy, TwoHundredLightProcessesStayUnderAStrictCap) {
+    // `make -j200` on two cores: every process gets about 0.01 cores, far
+    // under what counts as busy, and together they use every core.
+    auto loops = startManyLoops(kids, 200);
+    ASSERT_EQ(loops.size(), 200u);
+    {
+        LimiterManager manager(context, dir.path());
+        manager.setRule(Rule(0.5, Method::strict, false, false, false), "cli:many-loops", "many loops",
+                        [loops] { return std::vector<Pid>(loops.begin(), loops.end()); });
+        sleepFor(4.0);  // the first second runs free, then the gain settles
+        const double c0 = cpuOf(loops), t0 = monotonicSeconds();
+        sleepFor(6.0);
+        const double used = (cpuOf(loops) - c0) / (monotonicSeconds() - t0);
+        EXPECT_LE(used, 0.6) << "the cap is 0.5 cores; " << manager.status("cli:many-loops")->summaryLine;
+        manager.shutdown();
+        EXPECT_FALSE(anyStopped(loops));
         EXPECT_TRUE(journalFiles(dir.path()).empty());
     }
 }
