@@ -1,5 +1,6 @@
 #include "AppCatalog.h"
 
+#include "AppKey.h"
 #include "BundlePaths.h"
 #include "Launchers.h"
 #include "ProcessUtil.h"
@@ -37,7 +38,7 @@ std::string lowercased(std::string s) {
 
 AppScanner::AppScanner(EngineContext& context, std::string path)
     : context_(context), platform_(context.platform()), path_(std::move(path)), prefix_(path_ + "/") {
-    if (Launchers::isGroupKey(path_)) launcherExe_ = path_;
+    if (AppKey::isGroupKey(path_)) launcherExe_ = path_;
 }
 
 std::vector<Pid> AppScanner::targetPids() {
@@ -110,7 +111,7 @@ bool AppScanner::launches(Pid launcher, const std::set<Pid>& runningPids,
     if (it != launcherVerdict_.end()) return it->second;
     bool verdict = false;
     if (auto exe = Launchers::eligibleExecutable(platform_, launcher, runningPids, runningTops))
-        verdict = Launchers::key(*exe) == path_;
+        verdict = AppKey::forLauncher(*exe).text() == path_;
     launcherVerdict_[launcher] = verdict;
     return verdict;
 }

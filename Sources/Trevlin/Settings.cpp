@@ -1,5 +1,6 @@
 #include "Settings.h"
 
+#include "AppKey.h"
 #include "Files.h"
 #include "Log.h"
 #include "Platform.h"
@@ -119,7 +120,7 @@ std::string normalisedAppearance(const std::string& value) {
     return value == "light" || value == "dark" ? value : "system";
 }
 
-bool isLauncherPathKey(const std::string& key) { return key.rfind("cli:/", 0) == 0; }
+bool isLauncherPathKey(const std::string& key) { return AppKey(key).isLauncherPath(); }
 
 }  // namespace
 
