@@ -30,6 +30,14 @@ std::optional<RuleMode> ruleModeFromRaw(std::string_view raw) {
     return std::nullopt;
 }
 
+const char* rawValue(RememberedAnswer answer) { return answer == RememberedAnswer::always ? "always" : "never"; }
+
+std::optional<RememberedAnswer> rememberedAnswerFromRaw(std::string_view raw) {
+    for (RememberedAnswer a : {RememberedAnswer::always, RememberedAnswer::never})
+        if (raw == rawValue(a)) return a;
+    return std::nullopt;
+}
+
 namespace {
 
 struct DecodeError : std::runtime_error {
