@@ -475,6 +475,13 @@ TEST_F(AppModelTest, SettingsThePagesChangeAreAnnouncedAndSaved) {
     }
     EXPECT_EQ(m.settings().chartRangeMinutes, 30);
     EXPECT_EQ(m.effectiveMode("cli:node"), RuleMode::automatic);
+
+    // Saving at once (as at quit) takes the pending save with it.
+    m.setChartRangeMinutes(10);
+    m.saveNow();
+    EXPECT_FALSE(probe().savePending());
+    std::ifstream in(path);
+    EXPECT_EQ(nlohmann::json::parse(in)["chartRangeMinutes"], 10);
 }
 
 TEST_F(AppModelTest, LoginItemErrorsAreShownAndTheStatusFollowsTheEntry) {
