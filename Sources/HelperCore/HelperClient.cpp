@@ -1,11 +1,11 @@
 #include "HelperClient.h"
 
-#include <fcntl.h>
+#include "Files.h"
+
 #include <unistd.h>
 
 #include <nlohmann/json.hpp>
 
-#include <cerrno>
 #include <climits>
 #include <cmath>
 #include <system_error>
@@ -26,32 +26,6 @@ const char* rawValue(HelperState state) {
 namespace HelperClient {
 
 namespace {
-
-[[noreturn]] void throwErrno(int err) { throw std::system_error(err, std::generic_category()); }
-
-void writeAll(const std::string& path, const std::string& bytes) {
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
-    if (fd < 0) throwErrno(errno);
-    size_t off = 0;
-    while (off < bytes.size()) {
-        ssize_t n = ::write(fd, bytes.data() + off, bytes.size() - off);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            int e = errno;
-            ::close(fd);
-            ::unlink(path.c_str());
-            throwErrno(e);
-        }
-        off += static_cast<size_t>(n);
-    }
-    if (::fsync(fd) != 0 && errno != EINVAL) {
-        int e = errno;
-        ::close(fd);
-        ::unlink(path.c_str());
-        throwErrno(e);
-    }
-    ::close(fd);
-}
 
 bool getNumber(const json& obj, const char* key, double& out) {
     auto it = obj.find(key);
@@ -93,13 +67,9 @@ std::optional<HelperGroupStatus> decodeGroup(const json& v) {
 }  // namespace
 
 void writeRules(const HelperRules::RuleMap& rules, const std::string& path) {
-    const std::string tmp = path + ".tmp-" + std::to_string(::getpid());
-    writeAll(tmp, HelperRules::encode(rules));
-    if (::rename(tmp.c_str(), path.c_str()) != 0) {
-        int e = errno;
-        ::unlink(tmp.c_str());
-        throwErrno(e);
-    }
+    Files::Error error;
+    if (!Files::writeAtomically(path, HelperRules::encode(rules), &error))
+        throw std::system_error(error.code, std::generic_category());
 }
 
 std::optional<HelperStatusFile> decodeStatus(const std::string& bytes) {
@@ -123,22 +93,9 @@ std::optional<HelperStatusFile> decodeStatus(const std::string& bytes) {
 }
 
 std::optional<HelperStatusFile> readStatus(const std::string& path) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return std::nullopt;
-    std::string bytes;
-    char buf[16384];
-    for (;;) {
-        ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            ::close(fd);
-            return std::nullopt;
-        }
-        if (n == 0) break;
-        bytes.append(buf, static_cast<size_t>(n));
-    }
-    ::close(fd);
-    return decodeStatus(bytes);
+    auto bytes = Files::read(path, Files::ReadOptions{.maxBytes = maxStatusBytes});
+    if (!bytes) return std::nullopt;
+    return decodeStatus(*bytes);
 }
 
 HelperState state(const std::optional<HelperStatusFile>& status, bool binaryInstalled, double now) {

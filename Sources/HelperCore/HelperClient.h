@@ -6,6 +6,7 @@
 
 #include <sys/types.h>
 
+#include <cstddef>
 #include <map>
 #include <optional>
 #include <string>
@@ -53,13 +54,18 @@ namespace HelperClient {
 /// How old a status file may be before the helper counts as not responding.
 inline constexpr double staleSeconds = 8.0;
 
-/// Writes the rules file atomically through `path` + ".tmp-" + pid. Throws
-/// std::system_error (generic category, the failing call's errno) when the
-/// temporary file cannot be written or renamed; it is removed then.
+/// The status file holds a few hundred bytes; anything far larger is not the
+/// helper's and is not read.
+inline constexpr size_t maxStatusBytes = 64 * 1024;
+
+/// Writes the rules file atomically through `path` + ".tmp-" + pid (created
+/// afresh, never through a symbolic link). Throws std::system_error (generic
+/// category, the failing call's errno) when the temporary file cannot be
+/// written or renamed; it is removed then.
 void writeRules(const HelperRules::RuleMap& rules, const std::string& path);
 
-/// The decoded status file; none when it is missing or any key is missing or
-/// of the wrong type.
+/// The decoded status file; none when it is missing, no regular file, larger
+/// than `maxStatusBytes`, or any key is missing or of the wrong type.
 std::optional<HelperStatusFile> readStatus(const std::string& path);
 std::optional<HelperStatusFile> decodeStatus(const std::string& bytes);
 

@@ -1,12 +1,9 @@
 #include "HelperRules.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include "Files.h"
 
 #include <nlohmann/json.hpp>
 
-#include <cerrno>
 #include <cmath>
 
 namespace trevlin::HelperRules {
@@ -26,31 +23,10 @@ std::string encode(const RuleMap& rules) {
 }
 
 std::optional<std::string> read(const std::string& path) {
-    // O_NONBLOCK keeps a FIFO planted at the path from blocking the open; the
-    // regular-file check below then turns it away.
-    int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return std::nullopt;
-    struct stat st{};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0 ||
-        static_cast<size_t>(st.st_size) > maxFileBytes) {
-        ::close(fd);
-        return std::nullopt;
-    }
-    std::string out(static_cast<size_t>(st.st_size), '\0');
-    size_t got = 0;
-    while (got < out.size()) {
-        ssize_t n = ::read(fd, out.data() + got, out.size() - got);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            ::close(fd);
-            return std::nullopt;
-        }
-        if (n == 0) break;
-        got += static_cast<size_t>(n);
-    }
-    ::close(fd);
-    out.resize(got);
-    return out;
+    // The helper reads this as root from a folder the app writes: a link
+    // there must not lead it to another file, and nothing but a small
+    // regular file is read.
+    return Files::read(path, Files::ReadOptions{.maxBytes = maxFileBytes, .noFollow = true});
 }
 
 RuleMap parse(const std::string& data, int logicalCores) {

@@ -78,7 +78,7 @@ void Journal::flush() {
     if (!dirty_) return;
     dirty_ = false;
     const std::string path = filePath();
-    std::string error;
+    Files::Error error;
     if (entries_.empty()) {
         Files::remove(path);
         return;
@@ -99,7 +99,7 @@ void Journal::flush() {
     // bad bytes replaced rather than failing the whole write.
     const std::string text = file.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
     if (!Files::createDirectories(dir_, &error) || !Files::writeAtomically(path, text, &error)) {
-        logStderr("Trevlin: could not write journal: " + error);
+        logStderr("Trevlin: could not write journal: " + error.message);
     }
 }
 
@@ -191,7 +191,12 @@ int Journal::recoverOrphans(Platform& p, const std::string& dir) {
 
         const std::string path = dir + "/" + name;
         std::optional<DecodedFile> file;
-        if (auto text = Files::read(path)) file = decode(*text);
+        Files::Error readError;
+        auto text = Files::read(path, Files::ReadOptions{.maxBytes = maxFileBytes}, &readError);
+        if (text) file = decode(*text);
+        // Too large to be a journal: decided on by its name alone.
+        const bool refused = !text && readError.code == EFBIG;
+        const std::string tooLarge = name + " is larger than " + std::to_string(maxFileBytes) + " bytes";
 
         // Start times in the file count from the writer's boot time. Written
         // in this boot, they are lined up with ours (the clock may have been
@@ -224,7 +229,19 @@ int Journal::recoverOrphans(Platform& p, const std::string& dir) {
                 running = !file || limiterStart == 0 || limiterStart == id->start;
             }
         }
-        if (running) continue;
+        if (running) {
+            if (refused) logStderr("Trevlin: " + tooLarge + "; left alone unread while its writer runs");
+            continue;
+        }
+        if (refused) {
+            // Whatever it lists is unknown; it is kept for a person to look at.
+            Files::Error error;
+            if (auto aside = Files::moveAside(path, p.wallClock(), &error))
+                logStderr("Trevlin: " + tooLarge + "; moved aside unread to " + *aside);
+            else
+                logStderr("Trevlin: " + tooLarge + " and could not be moved aside (" + error.message + ")");
+            continue;
+        }
 
         if (file && !earlierBoot) {
             for (const auto& e : file->entries) {

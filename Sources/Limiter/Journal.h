@@ -9,6 +9,7 @@
 
 #include "Platform.h"
 
+#include <cstddef>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -29,6 +30,12 @@ public:
         bool operator==(const Entry&) const = default;
     };
 
+    /// A journal file lists the processes one instance holds, about 200 bytes
+    /// each: this is some 40,000 of them, more than a machine runs. A larger
+    /// file is none this program wrote and is never read (reading a 200 MB
+    /// one took seconds and most of a gigabyte).
+    static constexpr size_t maxFileBytes = 8 * 1024 * 1024;
+
     /// The journal of this instance in `directory`.
     Journal(Platform& platform, std::string directory);
 
@@ -47,7 +54,9 @@ public:
     const std::string& dir() const { return dir_; }
 
     /// Continues and promotes what the files of dead writers in `dir` list;
-    /// returns how many processes were restored.
+    /// returns how many processes were restored. A file above
+    /// `maxFileBytes` is not read: moved aside when its writer is gone, left
+    /// alone while it runs, with a line on standard error either way.
     static int recoverOrphans(Platform& platform, const std::string& dir);
 
 private:

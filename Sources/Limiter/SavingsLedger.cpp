@@ -158,10 +158,10 @@ void SavingsLedger::writeLocked() {
         days[key] = json{{"total", day.total}, {"apps", apps}};
     }
     json file{{"version", 1}, {"days", days}};
-    std::string error;
+    Files::Error error;
     if (!Files::createDirectories(Files::directoryOf(*path_), &error) ||
         !Files::writeAtomically(*path_, file.dump(2) + "\n", &error)) {
-        logSystem("Trevlin: could not write savings: " + error);
+        logSystem("Trevlin: could not write savings: " + error.message);
         return;
     }
     dirty_ = false;
@@ -171,18 +171,20 @@ void SavingsLedger::writeLocked() {
 void SavingsLedger::enablePersistence(const std::string& path) {
     std::lock_guard<std::mutex> g(lock_);
     path_ = path;
-    auto text = Files::read(path);
-    if (!text) return;
-    auto decoded = decode(*text);
+    Files::Error readError;
+    auto text = Files::read(path, Files::ReadOptions{.maxBytes = maxFileBytes}, &readError);
+    const bool refused = !text && readError.code == EFBIG;
+    if (!text && !refused) return;
+    auto decoded = refused ? std::nullopt : decode(*text);
     if (!decoded) {
-        const std::string name = "savings.invalid-" + Files::fileTimestamp(wallClock_()) + ".json";
-        const std::string aside = Files::directoryOf(path) + "/" + name;
-        std::string error;
-        if (Files::move(path, aside, &error)) {
-            logSystem("Trevlin: savings.json could not be read; moved aside to " + name + " and starting empty");
-        } else {
-            logSystem("Trevlin: savings.json could not be read and could not be moved aside (" + error + ")");
-        }
+        const std::string what = refused ? "savings.json is larger than " + std::to_string(maxFileBytes) +
+                                               " bytes and was not read"
+                                         : "savings.json could not be read";
+        Files::Error error;
+        if (auto aside = Files::moveAside(path, wallClock_(), &error))
+            logSystem("Trevlin: " + what + "; moved aside to " + *aside + " and starting empty");
+        else
+            logSystem("Trevlin: " + what + " and could not be moved aside (" + error.message + ")");
         return;
     }
     for (auto& [key, day] : *decoded) days_[key] = std::move(day);

@@ -7,6 +7,7 @@
 // saving) and writes the file at most every 30 s while savings accrue.
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -36,6 +37,11 @@ public:
         bool operator==(const Day&) const = default;
     };
 
+    /// The file holds seven days of core-seconds per app, some 80 bytes per
+    /// app and day: this is room for about 15,000 apps every day. A larger
+    /// file is none this program wrote; it is moved aside unread.
+    static constexpr size_t maxFileBytes = 8 * 1024 * 1024;
+
     /// Custom clocks: `uptime` in seconds (report intervals, write interval),
     /// `wallClock` in seconds since 1970 (calendar days).
     SavingsLedger(std::function<double()> uptime, std::function<double()> wallClock);
@@ -49,7 +55,8 @@ public:
     /// Totals for the local calendar day of `wallSeconds` and the six before it.
     SavingsSummary summary(double wallSeconds);
     /// Loads `path` (merging its days over those in memory) and writes there
-    /// from now on. An unreadable file is moved aside and never read again.
+    /// from now on. A file that does not decode or is above `maxFileBytes`
+    /// is moved aside (never over an earlier one) and never read again.
     void enablePersistence(const std::string& path);
     /// Writes the file when something changed since the last write.
     void flush();

@@ -2,6 +2,7 @@
 
 #include "AppKey.h"
 #include "Appearance.h"
+#include "Files.h"
 #include "Journal.h"
 #include "LimiterManager.h"
 #include "LinuxPlatform.h"
@@ -106,6 +107,8 @@ AppModel::AppModel(AppModelOptions options, QObject* parent)
     // Processes an earlier run left stopped are resumed before anything is
     // sampled, so their figures are never those of a frozen process.
     if (!renderMode_) Journal::recoverOrphans(context_->platform(), journalDirectory_);
+    if (!renderMode_)
+        for (const std::string& dir : {dataDirectory, journalDirectory_}) Files::removeStaleTemporaryFiles(dir);
     monitor_->start(options.monitorTimer);
 
     // 8. Render mode owns no engine and touches no file.

@@ -125,6 +125,8 @@ public:
     bool showBackgroundApps() const { return showBackgroundApps_; }
     void setShowBackgroundApps(bool on);
     bool renderMode() const { return renderMode_; }
+    /// The machine the model measures (core counts for the panel's load).
+    const SystemInfo& systemInfo() const { return systemInfo_; }
     bool windowVisible() const { return windowVisible_; }
     bool panelVisible() const { return panelVisible_; }
     /// Whether the app shows in the task bar (true) or lives in the tray only.

@@ -106,9 +106,9 @@ LoginStatus status() {
 bool setEnabled(bool on, std::string* error) {
     std::string path = entryPath();
     if (!on) {
-        std::string why;
+        Files::Error why;
         if (!Files::remove(path, &why)) {
-            if (error) *error = "Couldn't remove the login entry (" + why + ")";
+            if (error) *error = "Couldn't remove the login entry (" + why.message + ")";
             return false;
         }
         return true;
@@ -130,9 +130,9 @@ bool setEnabled(bool on, std::string* error) {
                        "Exec=" + *exec + "\n"
                        "Terminal=false\n"
                        "X-GNOME-Autostart-enabled=true\n";
-    std::string why;
+    Files::Error why;
     if (!Files::createDirectories(Files::directoryOf(path), &why) || !Files::writeAtomically(path, text, &why)) {
-        if (error) *error = "Couldn't write the login entry (" + why + ")";
+        if (error) *error = "Couldn't write the login entry (" + why.message + ")";
         return false;
     }
     return true;

@@ -209,19 +209,22 @@ std::string encode(const AppSettings& s) {
 LoadedSettings load(const std::string& dataDir) {
     const std::string file = path(dataDir);
     LoadedSettings out;
-    if (auto bytes = Files::read(file)) {
-        if (auto decoded = decode(*bytes)) {
-            out.settings = std::move(*decoded);
-        } else {
-            const std::string asideName = "settings.invalid-" + Files::fileTimestamp(static_cast<double>(std::time(nullptr))) + ".json";
-            std::string error;
-            if (Files::move(file, dataDir + "/" + asideName, &error))
-                logSystem("Trevlin: settings.json could not be read; moved aside to " + asideName +
-                          " and using defaults");
-            else
-                logSystem("Trevlin: settings.json could not be read and could not be moved aside (" + error +
-                          "); using defaults");
-        }
+    Files::Error readError;
+    auto bytes = Files::read(file, Files::ReadOptions{.maxBytes = maxFileBytes}, &readError);
+    const bool refused = !bytes && readError.code == EFBIG;
+    std::optional<AppSettings> decoded;
+    if (bytes) decoded = decode(*bytes);
+    if (decoded) {
+        out.settings = std::move(*decoded);
+    } else if (bytes || refused) {
+        const std::string what = refused ? "settings.json is larger than " + std::to_string(maxFileBytes) +
+                                               " bytes and was not read"
+                                         : "settings.json could not be read";
+        Files::Error error;
+        if (auto aside = Files::moveAside(file, static_cast<double>(std::time(nullptr)), &error))
+            logSystem("Trevlin: " + what + "; moved aside to " + *aside + " and using defaults");
+        else
+            logSystem("Trevlin: " + what + " and could not be moved aside (" + error.message + "); using defaults");
     }
     std::erase_if(out.settings.rules, [](const auto& entry) { return isLauncherPathKey(entry.first); });
     std::erase_if(out.settings.autoDecisions, [](const auto& entry) { return isLauncherPathKey(entry.first); });
@@ -230,9 +233,9 @@ LoadedSettings load(const std::string& dataDir) {
 }
 
 bool saveNow(const AppSettings& settings, const std::string& dataDir) {
-    std::string error;
+    Files::Error error;
     if (!Files::createDirectories(dataDir, &error) || !Files::writeAtomically(path(dataDir), encode(settings), &error)) {
-        logSystem("Trevlin: could not save settings: " + error);
+        logSystem("Trevlin: could not save settings: " + error.message);
         return false;
     }
     return true;

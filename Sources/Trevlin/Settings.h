@@ -3,6 +3,7 @@
 // app can use it; only the app model reads and writes the file.
 #pragma once
 
+#include <cstddef>
 #include <map>
 #include <optional>
 #include <string>
@@ -85,6 +86,11 @@ struct LoadedSettings {
 
 namespace SettingsStore {
 
+/// A stored rule takes some 250 bytes: this is room for about 65,000 rules
+/// and as many remembered answers (a file with 10,000 rules is 2.5 MB). A
+/// larger file is none this program wrote; it is moved aside unread.
+inline constexpr size_t maxFileBytes = 16 * 1024 * 1024;
+
 /// `dataDir` + "/settings.json".
 std::string path(const std::string& dataDir);
 
@@ -96,8 +102,9 @@ std::optional<AppSettings> decode(const std::string& bytes, std::string* error =
 std::string encode(const AppSettings& settings);
 
 /// Reads settings.json from `dataDir`. An unreadable or missing file gives
-/// the defaults silently; a file that does not decode is moved aside under a
-/// time-stamped name and gives the defaults. Entries whose key begins with
+/// the defaults silently; a file that does not decode or is larger than
+/// `maxFileBytes` is moved aside under a time-stamped name (never over an
+/// earlier one) and gives the defaults. Entries whose key begins with
 /// "cli:/" are dropped.
 LoadedSettings load(const std::string& dataDir);
 /// Writes the whole value atomically, creating `dataDir` when needed. A

@@ -4,6 +4,8 @@
 #include "AppModel.h"
 #include "Appearance.h"
 #include "SignalWatcher.h"
+#include "Ui/Interface.h"
+#include "Ui/SingleInstance.h"
 
 #include <QApplication>
 #include <QMetaObject>
@@ -55,17 +57,31 @@ int main(int argc, char** argv) {
     SignalWatcher::blockAndIgnore(kTerminationSignals);
 
     // Without any display the program still runs, headless.
-    if (!std::getenv("QT_QPA_PLATFORM") && !std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY"))
-        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    const bool headless = !std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY");
+    if (headless && !std::getenv("QT_QPA_PLATFORM")) ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
 
     QApplication app(argc, argv);
     QApplication::setApplicationName("Trevlin");
     QApplication::setQuitOnLastWindowClosed(false);
 
+    // One instance per user: a later start hands over to the first and ends
+    // before it could hold any process.
+    ui::SingleInstance instance;
+    if (instance.acquire() == ui::SingleInstance::Result::running) return ui::SingleInstance::handOver();
+    instance.listen();
+    if (headless) std::fputs("Trevlin: no display, running without the tray icon and windows\n", stderr);
+
     auto model = std::make_unique<AppModel>();
 
     // Launch finished: task-bar presence and appearance.
     Appearance::apply(model->settings().appearance);
+
+    // The tray item, its panel and the main window.
+    std::unique_ptr<ui::Interface> interface;
+    if (!headless) interface = std::make_unique<ui::Interface>(*model, [] { QCoreApplication::quit(); });
+    QObject::connect(&instance, &ui::SingleInstance::reopenRequested, [&] {
+        if (interface) interface->reopen();
+    });
 
     bool shutDownDone = false;
     auto finish = [&] {
@@ -81,6 +97,7 @@ int main(int argc, char** argv) {
 
     int result = QApplication::exec();
     finish();
+    interface.reset();
     model.reset();
     return result;
 }

@@ -4,13 +4,15 @@
 // the tool exits.
 //
 // `trevlinctl recover`: continues and moves back whatever the journals of
-// runs that ended abnormally (a SIGKILL, a crash) left stopped or demoted.
+// runs that ended abnormally (a SIGKILL, a crash) left stopped or demoted,
+// and removes the temporary files such a run left in the data folder.
 
 #include "Commands.h"
 #include "MainLoop.h"
 
 #include "AppKey.h"
 #include "BundlePaths.h"
+#include "Files.h"
 #include "Journal.h"
 #include "LimiterManager.h"
 #include "LinuxPlatform.h"
@@ -161,6 +163,7 @@ int runRecover(const Args& args) {
     if (!args.empty()) return usageError("recover takes no arguments");
     LinuxPlatform platform;
     const int restored = Journal::recoverOrphans(platform, platform.dataDirectory());
+    Files::removeStaleTemporaryFiles(platform.dataDirectory());
     std::printf("restored %d process(es)\n", restored);
     return 0;
 }

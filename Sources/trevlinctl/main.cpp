@@ -29,7 +29,8 @@ const Command kCommands[] = {
      "      printing its status once a second; SIGINT, SIGTERM or SIGHUP restores it and quits."},
     {"recover", runRecover,
      "recover\n"
-     "      Continues every process that an abnormally ended run left stopped or demoted."},
+     "      Continues every process that an abnormally ended run left stopped or demoted,\n"
+     "      and removes the temporary files it left in the data folder."},
 };
 
 void printUsage(FILE* out) {

@@ -13,9 +13,11 @@ namespace trevlin::testing {
 
 /// Creates the one QApplication of the test program (without a display) on
 /// first use. It is never destroyed: Qt's own threads may outlive the tests.
-inline QApplication& qtApp() {
-    static QApplication* app = [] {
-        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+/// The first call's `platform` counts (window tests give the offscreen
+/// platform a screen of a realistic size through its configuration file).
+inline QApplication& qtApp(const char* platform = "offscreen") {
+    static QApplication* app = [platform] {
+        ::setenv("QT_QPA_PLATFORM", platform, 1);
         static int argc = 1;
         static char name[] = "TrevlinAppTests";
         static char* argv[] = {name, nullptr};

@@ -7,6 +7,9 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <unistd.h>
+
+#include <algorithm>
 #include <ctime>
 #include <filesystem>
 #include <regex>
@@ -167,11 +170,16 @@ TEST(Settings, InvalidFilesAreMovedAsideAndGiveDefaults) {
 TEST(Settings, BrokenFileThatCannotBeMovedStaysInPlace) {
     test::TempDir dir;
     dir.write("settings.json", R"({"masterEnabled": "yes"})");
-    // Occupy the names the file would be moved to with non-empty folders.
+    // Occupy every name the file could be moved to with non-empty folders
+    // (a moved-aside file is never replaced: taken names are skipped).
     double t = static_cast<double>(std::time(nullptr));
     for (int s = 0; s < 5; ++s) {
-        fs::path blocker = fs::path(dir.path()) / ("settings.invalid-" + Files::fileTimestamp(t + s) + ".json");
-        fs::create_directories(blocker / "keep");
+        for (int n = 1; n <= Files::maxAsideNames; ++n) {
+            const std::string counter = n == 1 ? "" : "-" + std::to_string(n);
+            fs::path blocker =
+                fs::path(dir.path()) / ("settings.invalid-" + Files::fileTimestamp(t + s) + counter + ".json");
+            fs::create_directories(blocker / "keep");
+        }
     }
     testing::internal::CaptureStderr();
     LoadedSettings loaded = SettingsStore::load(dir.path());
@@ -182,6 +190,50 @@ TEST(Settings, BrokenFileThatCannotBeMovedStaysInPlace) {
     EXPECT_NE(err.find("Trevlin: settings.json could not be read and could not be moved aside ("), std::string::npos)
         << err;
     EXPECT_NE(err.find("); using defaults"), std::string::npos) << err;
+}
+
+TEST(Settings, BrokenFilesMovedAsideInTheSameSecondAllSurvive) {
+    test::TempDir dir;
+    // Earlier moved-aside files under every name of the next few seconds.
+    const double t = static_cast<double>(std::time(nullptr));
+    std::vector<std::string> earlier;
+    for (int s = 0; s < 5; ++s)
+        earlier.push_back(dir.write("settings.invalid-" + Files::fileTimestamp(t + s) + ".json", "earlier"));
+    const std::vector<std::string> broken = {"first", "[\"second\"]"};
+    for (const auto& text : broken) {
+        dir.write("settings.json", text);
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(SettingsStore::load(dir.path()).settings, AppSettings());
+        testing::internal::GetCapturedStderr();
+    }
+    for (const auto& path : earlier) EXPECT_EQ(Files::read(path), "earlier");
+    std::vector<std::string> moved;
+    const std::regex counted(R"(settings\.invalid-\d{4}-\d\d-\d\dT\d\d-\d\d-\d\dZ-\d+\.json)");
+    for (const auto& name : test::fileNames(dir.path())) {
+        if (Files::read(dir.path() + "/" + name) == "earlier") continue;
+        EXPECT_TRUE(std::regex_match(name, counted)) << name;
+        moved.push_back(*Files::read(dir.path() + "/" + name));
+    }
+    std::sort(moved.begin(), moved.end());
+    EXPECT_EQ(moved, (std::vector<std::string>{"[\"second\"]", "first"}));
+}
+
+TEST(Settings, AFileFarAboveAnyRealSizeIsMovedAsideUnread) {
+    test::TempDir dir;
+    const std::string path = dir.write("settings.json", "");
+    ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>(SettingsStore::maxFileBytes) + 1), 0);
+    testing::internal::CaptureStderr();
+    LoadedSettings loaded = SettingsStore::load(dir.path());
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(loaded.settings, AppSettings());
+    EXPECT_FALSE(loaded.fileExists);
+    auto files = test::fileNames(dir.path());
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_EQ(fs::file_size(dir.path() + "/" + files[0]), SettingsStore::maxFileBytes + 1);
+    EXPECT_NE(err.find("Trevlin: settings.json is larger than 16777216 bytes and was not read; moved aside to " +
+                       files[0] + " and using defaults"),
+              std::string::npos)
+        << err;
 }
 
 TEST(Settings, FailedSaveIsLoggedAndReported) {

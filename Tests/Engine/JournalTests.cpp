@@ -2,6 +2,7 @@
 // in journal files the way a crashed instance would leave them.
 
 #include "Children.h"
+#include "FileNames.h"
 #include "Files.h"
 #include "Journal.h"
 #include "ProcessUtil.h"
@@ -11,10 +12,13 @@
 #include <gtest/gtest.h>
 
 #include <sched.h>
+#include <sys/resource.h>
 #include <signal.h>
 #include <unistd.h>
 
 #include <nlohmann/json.hpp>
+
+#include <filesystem>
 
 using namespace trevlin;
 using namespace trevlin::test;
@@ -204,6 +208,57 @@ TEST(JournalRecovery, ContinuesAndPromotesEverythingListed) {
     EXPECT_EQ(cpusAllowed(demoted), all);
     EXPECT_EQ(cpusAllowed(b), all);
     EXPECT_EQ(Journal::recoverOrphans(realPlatform(), dir.path()), 0) << "the file is gone after one replay";
+}
+
+TEST(JournalRecovery, AFileFarAboveAnyRealSizeIsNeverRead) {
+    TempDir dir;
+    Children kids;
+    const pid_t dead = deadPid(kids);
+    const pid_t live = kids.spawn({"sleep", "1000"});
+    // 200 MB without taking the space.
+    const long long size = 200ll * 1024 * 1024;
+    auto huge = [&](pid_t writer) {
+        const std::string path = dir.write("journal-" + std::to_string(writer) + ".json", "");
+        EXPECT_EQ(::truncate(path.c_str(), size), 0);
+        return path;
+    };
+    const std::string deadFile = huge(dead);
+    const std::string liveFile = huge(live);
+
+    struct rusage before{}, after{};
+    ::getrusage(RUSAGE_SELF, &before);
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(Journal::recoverOrphans(realPlatform(), dir.path()), 0);
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    ::getrusage(RUSAGE_SELF, &after);
+    // Reading it would have taken hundreds of MB at the peak (kilobytes here).
+    EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 64 * 1024);
+
+    // A corrupt file of a dead writer is deleted; this one was never read,
+    // so it is moved aside whole.
+    const std::string deadName = "journal-" + std::to_string(dead);
+    std::string aside;
+    for (const auto& name : fileNames(dir.path()))
+        if (name.rfind(deadName + ".invalid-", 0) == 0) aside = name;
+    ASSERT_FALSE(aside.empty()) << err;
+    EXPECT_EQ(std::filesystem::file_size(dir.path() + "/" + aside), static_cast<uintmax_t>(size));
+    EXPECT_FALSE(Files::exists(deadFile));
+    EXPECT_NE(err.find("Trevlin: " + deadName + ".json is larger than 8388608 bytes; moved aside unread to " + aside +
+                       "\n"),
+              std::string::npos)
+        << err;
+    // The live writer's file is its own business.
+    EXPECT_TRUE(Files::exists(liveFile));
+    EXPECT_NE(err.find("Trevlin: journal-" + std::to_string(live) +
+                       ".json is larger than 8388608 bytes; left alone unread while its writer runs\n"),
+              std::string::npos)
+        << err;
+
+    // What was moved aside is no journal any more.
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(Journal::recoverOrphans(realPlatform(), dir.path()), 0);
+    ::testing::internal::GetCapturedStderr();
+    EXPECT_TRUE(Files::exists(dir.path() + "/" + aside));
 }
 
 TEST(JournalRecovery, MissingFolderIsEmpty) {

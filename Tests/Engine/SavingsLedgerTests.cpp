@@ -1,8 +1,11 @@
 // Core-seconds from once-a-second reports, the seven days, savings.json.
+#include "Files.h"
 #include "SavingsLedger.h"
 #include "TempDir.h"
 
 #include <gtest/gtest.h>
+
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -162,6 +165,42 @@ TEST_F(Ledger, AMalformedFileIsMovedAsideOnceAndMemoryKept) {
     EXPECT_EQ(files.size(), 2u);
     ledger.enablePersistence(path);
     EXPECT_EQ(filesIn().size(), 2u);
+}
+
+TEST_F(Ledger, FilesMovedAsideInTheSameSecondAllSurvive) {
+    const std::string path = dir.path() + "/savings.json";
+    for (const char* text : {"first broken", "second broken", "{\"version\": 1}"}) {
+        dir.write("savings.json", text);
+        SavingsLedger again{[this] { return uptime; }, [this] { return wall; }};
+        again.enablePersistence(path);
+    }
+    const std::string stamp = Files::fileTimestamp(wall);
+    const std::string first = "savings.invalid-" + stamp + ".json";
+    const std::string second = "savings.invalid-" + stamp + "-2.json";
+    const std::string third = "savings.invalid-" + stamp + "-3.json";
+    EXPECT_EQ(filesIn(), (std::vector<std::string>{second, third, first}));
+    EXPECT_EQ(Files::read(dir.path() + "/" + first), "first broken");
+    EXPECT_EQ(Files::read(dir.path() + "/" + second), "second broken");
+    EXPECT_EQ(Files::read(dir.path() + "/" + third), "{\"version\": 1}");
+}
+
+TEST_F(Ledger, AFileFarAboveAnyRealSizeIsMovedAsideUnread) {
+    ledger.record("a", 1.0);
+    uptime += 2;
+    ledger.record("a", 1.0);
+    const std::string path = dir.write("savings.json", "");
+    ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>(SavingsLedger::maxFileBytes) + 1), 0);
+    ::testing::internal::CaptureStderr();
+    ledger.enablePersistence(path);
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    const std::string aside = "savings.invalid-" + Files::fileTimestamp(wall) + ".json";
+    EXPECT_EQ(filesIn(), std::vector<std::string>{aside});
+    EXPECT_EQ(std::filesystem::file_size(dir.path() + "/" + aside), SavingsLedger::maxFileBytes + 1);
+    EXPECT_NE(err.find("Trevlin: savings.json is larger than 8388608 bytes and was not read; moved aside to " + aside +
+                       " and starting empty"),
+              std::string::npos)
+        << err;
+    EXPECT_DOUBLE_EQ(ledger.days().at("2026-03-07").total, 2.0);
 }
 
 TEST_F(Ledger, MissingFileKeepsMemoryAndAWriteFailureRetries) {
