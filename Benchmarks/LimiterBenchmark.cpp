@@ -45,7 +45,7 @@ double monotonic() {
 /// utime + stime from /proc, in seconds; 0 once the process is gone.
 double cpuSeconds(pid_t pid) {
     static LinuxPlatform platform;
-    auto s = platform.sample(pid);
+    auto s = readSample(platform, pid);
     return s ? s->cpu : 0.0;
 }
 

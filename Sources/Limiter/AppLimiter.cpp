@@ -1,6 +1,6 @@
 #include "AppLimiter.h"
 
-#include "PowerAssertions.h"
+#include "BusyReasons.h"
 #include "ProcessUtil.h"
 #include "SavingsEstimate.h"
 
@@ -590,7 +590,7 @@ void LimiterLoop::pauseTurn(const Rule& rule) {
                 std::lock_guard<std::mutex> g(L.lock_);
                 pids = L.frontSet_;
             }
-            pause_.busyReason = PowerAssertions::busyReason(plat_, pids);
+            pause_.busyReason = BusyReasons::ask(plat_, pids);
             pause_.lastBusyAsk = t;
         }
         if (rule.pauseSparesBusy && pause_.busyReason) {

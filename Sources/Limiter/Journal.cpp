@@ -224,9 +224,9 @@ int Journal::recoverOrphans(Platform& p, const std::string& dir) {
         if (probe == EPERM) {
             running = true;
         } else if (probe == 0) {
-            auto id = p.identity(writer);
-            if (id && !id->zombie) {
-                running = !file || limiterStart == 0 || limiterStart == id->start;
+            auto facts = p.processFacts(writer, {});
+            if (facts && !facts->zombie) {
+                running = !file || limiterStart == 0 || limiterStart == facts->start;
             }
         }
         if (running) {

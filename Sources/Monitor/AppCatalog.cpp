@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <optional>
 #include <unordered_set>
 
 namespace trevlin {
@@ -32,6 +33,74 @@ std::string wordAfter(const std::string& s, const std::string& marker) {
 std::string lowercased(std::string s) {
     for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return s;
+}
+
+// Chromium and the browsers built on it (Chrome, Edge, Brave, Electron apps)
+// start each helper with its kind in the command line: " --type=renderer",
+// " --type=gpu-process", " --type=utility --utility-sub-type=network.mojom...".
+const std::string kChromiumTypeMarker = " --type=";
+
+Role chromiumHelperRole(const std::string& cmd) {
+    Role r;
+    const std::string type = wordAfter(cmd, kChromiumTypeMarker);
+    r.label = type;
+    if (contains(cmd, "--utility-sub-type=")) {
+        const std::string sub = wordAfter(cmd, "--utility-sub-type=");
+        size_t i = 0;
+        while (i < sub.size()) {
+            size_t j = sub.find('.', i);
+            if (j == std::string::npos) j = sub.size();
+            if (j > i) {
+                r.label += " (" + sub.substr(i, j - i) + ")";
+                break;
+            }
+            i = j + 1;
+        }
+    }
+    r.isChromiumHelper = true;
+    // Stopping the GPU process freezes every window of the browser, the
+    // network service every page, the audio service the sound.
+    r.critical = startsWith(type, "gpu-process") || contains(cmd, "audio.mojom") || contains(cmd, "network.mojom");
+    return r;
+}
+
+// Firefox (and Thunderbird, and the browsers built on Gecko) runs each helper
+// as the same executable with "-contentproc" and the helper's kind as the
+// last argument: "tab" (web content), "gpu", "rdd" (media decoding),
+// "socket" (network), "utility" (audio decoding when its sandboxing kind is
+// not the generic 0), "gmplugin" (media plug-ins), and a few more.
+const std::string kFirefoxContentMarker = " -contentproc ";
+
+std::optional<std::string> firefoxContentKind(const std::string& cmd) {
+    // The flattened command line ends in a space (the last argument's NUL).
+    if (!contains(cmd + " ", kFirefoxContentMarker)) return std::nullopt;
+    size_t end = cmd.find_last_not_of(' ');
+    if (end == std::string::npos) return std::nullopt;
+    size_t begin = cmd.find_last_of(' ', end);
+    begin = begin == std::string::npos ? 0 : begin + 1;
+    return cmd.substr(begin, end + 1 - begin);
+}
+
+Role firefoxHelperRole(const std::string& kind, const std::string& cmd) {
+    Role r;
+    r.label = kind;
+    r.isChromiumHelper = true;
+    // The generic utility process (sandboxing kind 0) runs no media; the
+    // other kinds decode audio.
+    const std::string sandboxing = wordAfter(cmd, " -sandboxingKind ");
+    const bool audioUtility = kind == "utility" && !sandboxing.empty() && sandboxing != "0";
+    if (audioUtility) r.label += " (audio)";
+    // As for Chromium: the GPU process draws every window, the socket process
+    // carries the network, and the media processes play sound and video.
+    r.critical = kind == "gpu" || kind == "socket" || kind == "rdd" || kind == "gmplugin" || audioUtility;
+    return r;
+}
+
+// Helpers known by their executable's name that must never be stopped:
+// WebKitGTK's GPU and network processes (its web processes may be paused,
+// like a browser's tabs), and anything that handles audio.
+bool isCriticalByName(const std::string& name) {
+    return name == "WebKitGPUProcess" || name == "WebKitNetworkProcess" || contains(lowercased(name), "audio");
 }
 
 }  // namespace
@@ -159,42 +228,23 @@ Role AppScanner::role(Pid pid, Pid owner, const std::string& exe, const std::str
         r.critical = true;
         return r;
     }
-    if (!contains(cmd, " --type=")) {
-        if (pid == owner || mainInstancePids_.count(pid)) {
-            r.label = "app (main process)";
-            r.isMain = true;
-        } else if (contains(name, "WebKit.GPU") || contains(name, "WebKit.Networking") ||
-                   contains(lowercased(name), "audio")) {
-            r.label = name;
-            r.critical = true;
-        } else if (!cmd.empty()) {
-            r.label = name;
-        } else if (name.empty()) {
-            r.label = "unknown";
-            r.critical = true;
-        } else {
-            r.label = name;
-            r.critical = true;
-        }
-        return r;
+    if (contains(cmd, kChromiumTypeMarker)) return chromiumHelperRole(cmd);
+    if (auto kind = firefoxContentKind(cmd)) return firefoxHelperRole(*kind, cmd);
+    if (pid == owner || mainInstancePids_.count(pid)) {
+        r.label = "app (main process)";
+        r.isMain = true;
+    } else if (isCriticalByName(name)) {
+        r.label = name;
+        r.critical = true;
+    } else if (!cmd.empty()) {
+        r.label = name;
+    } else if (name.empty()) {
+        r.label = "unknown";
+        r.critical = true;
+    } else {
+        r.label = name;
+        r.critical = true;
     }
-    const std::string type = wordAfter(cmd, " --type=");
-    r.label = type;
-    if (contains(cmd, "--utility-sub-type=")) {
-        const std::string sub = wordAfter(cmd, "--utility-sub-type=");
-        size_t i = 0;
-        while (i < sub.size()) {
-            size_t j = sub.find('.', i);
-            if (j == std::string::npos) j = sub.size();
-            if (j > i) {
-                r.label += " (" + sub.substr(i, j - i) + ")";
-                break;
-            }
-            i = j + 1;
-        }
-    }
-    r.isChromiumHelper = true;
-    r.critical = startsWith(type, "gpu-process") || contains(cmd, "audio.mojom") || contains(cmd, "network.mojom");
     return r;
 }
 

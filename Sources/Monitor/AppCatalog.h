@@ -24,7 +24,9 @@ class EngineContext;
 struct Role {
     std::string label;
     bool isMain = false;
-    /// A helper process of a multi-process browser (its command line carries " --type=").
+    /// A helper process of a multi-process browser: Chromium's (its command
+    /// line carries " --type=") or Firefox's (" -contentproc"). Its browser's
+    /// main process is never stopped.
     bool isChromiumHelper = false;
     /// Never touched by a limiter.
     bool critical = false;

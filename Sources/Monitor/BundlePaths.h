@@ -1,6 +1,11 @@
 // Where an app's bundle sits in a path. An app bundle's path ends in the
 // platform's bundle marker (`kBundleMarker`); helper apps can live inside
 // another app's bundle, and such a helper counts as part of the outermost one.
+//
+// On Linux an app's bundle is its desktop entry, a file: no executable lies
+// inside one and no entry inside another, so `enclosingBundle` finds nothing
+// and `topBundle` gives the entry itself. What ties an app's processes to it
+// there is its systemd unit (the platform's responsible process).
 #pragma once
 
 #include <optional>

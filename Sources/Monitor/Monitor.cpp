@@ -107,8 +107,11 @@ std::unordered_map<std::string, Acc> Monitor::perProcessPass() {
     alive_.clear();
     for (Pid pid : pids) {
         if (auto d = denied_.find(pid); d != denied_.end() && t < d->second) continue;
-        auto u = plat.usage(pid);
-        if (!u) {
+        // The stat file once per process per pass (and, on a hybrid machine,
+        // each thread's for the performance share): nothing more, since this
+        // runs for every process every second.
+        auto facts = plat.processFacts(pid, {.perfShare = true});
+        if (!facts || facts->zombie) {
             denied_[pid] = t + deniedSeconds;
             continue;
         }
@@ -116,10 +119,12 @@ std::unordered_map<std::string, Acc> Monitor::perProcessPass() {
         alive_.insert(pid);
 
         auto it = recs_.find(pid);
-        if (it != recs_.end() && it->second.start == u->start) {
+        const uint64_t totalTicks = facts->cpuTicks;
+        const uint64_t perfTicks = facts->perfTicks.value_or(totalTicks);
+        if (it != recs_.end() && it->second.start == facts->start) {
             ProcRec& rec = it->second;
-            const uint64_t dTotal = u->totalTicks >= rec.lastTotal ? u->totalTicks - rec.lastTotal : 0;
-            const uint64_t dP = u->perfTicks >= rec.lastP ? u->perfTicks - rec.lastP : 0;
+            const uint64_t dTotal = totalTicks >= rec.lastTotal ? totalTicks - rec.lastTotal : 0;
+            const uint64_t dP = perfTicks >= rec.lastP ? perfTicks - rec.lastP : 0;
             // An app process stays with its app; unresolved and command-line
             // processes are looked at again now and then (a launcher may
             // have appeared, or the group may have a new launcher).
@@ -136,15 +141,15 @@ std::unordered_map<std::string, Acc> Monitor::perProcessPass() {
                     acc.progCount[rec.prog] += 1;
                 }
             }
-            rec.lastTotal = u->totalTicks;
-            rec.lastP = u->perfTicks;
+            rec.lastTotal = totalTicks;
+            rec.lastP = perfTicks;
         } else {
             // A new process, or a reused pid: its first reading is only a
             // baseline and adds no CPU time.
             ProcRec rec;
-            rec.start = u->start;
-            rec.lastTotal = u->totalTicks;
-            rec.lastP = u->perfTicks;
+            rec.start = facts->start;
+            rec.lastTotal = totalTicks;
+            rec.lastP = perfTicks;
             resolveGroup(pid, rec, false, t);
             if (rec.group) {
                 Acc& acc = accs[*rec.group];

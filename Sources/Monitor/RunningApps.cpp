@@ -6,13 +6,26 @@
 
 namespace trevlin {
 
+namespace {
+
+// Looking a pid up costs a cgroup read and a walk of its unit, so a process
+// that is no app when first seen is looked at again only while it may still
+// become one: the desktop (or snapd) moves a new app into its unit within
+// moments of starting it, so one that is still no app after half a minute is
+// taken to be a plain process for good.
+constexpr double kRegistrationWindowSeconds = 30.0;
+constexpr double kLookAgainSeconds = 2.0;
+
+}  // namespace
+
 std::vector<RunningAppInfo> RunningApps::refreshLocked(double t, const std::vector<Pid>& pids) {
     std::unordered_set<Pid> listed(pids.begin(), pids.end());
     for (Pid pid : pids) {
         auto it = entries_.find(pid);
         if (it == entries_.end()) {
             entries_[pid] = Entry{platform_.lookupApp(pid), t, t};
-        } else if (!it->second.info && t - it->second.firstSeen < 30.0 && t - it->second.lookedUp >= 2.0) {
+        } else if (!it->second.info && t - it->second.firstSeen < kRegistrationWindowSeconds &&
+                   t - it->second.lookedUp >= kLookAgainSeconds) {
             it->second.info = platform_.lookupApp(pid);
             it->second.lookedUp = t;
         }

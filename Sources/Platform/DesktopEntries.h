@@ -17,6 +17,8 @@ struct DesktopEntry {
 
 /// The `applications` folders to search, in order: $XDG_DATA_HOME (default
 /// ~/.local/share), then each of $XDG_DATA_DIRS (default /usr/local/share:/usr/share).
+/// Snap apps' entries ("<snap>_<app>.desktop") are found the same way: Ubuntu
+/// sessions list /var/lib/snapd/desktop there, and Flatpak's exports too.
 std::vector<std::string> applicationDirsFromEnvironment();
 /// The message locales to try, most specific first, from LC_ALL, LC_MESSAGES
 /// and LANG ("de_DE.UTF-8" gives "de_DE", then "de").

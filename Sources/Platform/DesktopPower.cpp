@@ -8,6 +8,45 @@
 
 namespace trevlin::linux {
 
+namespace {
+
+// How long to wait for the sound server. The limiter asks at most every 2 s
+// and waits for the answer, so a server that hangs must not hold it longer.
+constexpr auto kSoundServerTimeout = std::chrono::milliseconds(500);
+// One wait of the sound server's loop, so the deadline is looked at often.
+constexpr int kPollSliceMicros = 20000;
+
+bool hasWord(const std::string& colonList, const std::string& word) {
+    size_t i = 0;
+    while (i <= colonList.size()) {
+        size_t j = colonList.find(':', i);
+        if (j == std::string::npos) j = colonList.size();
+        if (colonList.compare(i, j - i, word) == 0) return true;
+        i = j + 1;
+    }
+    return false;
+}
+
+}  // namespace
+
+bool keepsAwake(const Inhibitor& inhibitor) {
+    return inhibitor.mode == "block" && (hasWord(inhibitor.what, "sleep") || hasWord(inhibitor.what, "idle"));
+}
+
+std::optional<BusyReason> busyReasonOf(const std::set<Pid>& pids,
+                                       const std::optional<std::vector<AudioStream>>& streams,
+                                       const std::optional<std::vector<Inhibitor>>& inhibitors) {
+    if (streams) {
+        for (const auto& s : *streams)
+            if (!s.corked && s.pid > 0 && pids.count(s.pid)) return BusyReason::playingAudio;
+    }
+    if (inhibitors) {
+        for (const auto& i : *inhibitors)
+            if (i.pid > 0 && pids.count(i.pid) && keepsAwake(i)) return BusyReason::keepingAwake;
+    }
+    return std::nullopt;
+}
+
 std::optional<std::vector<Inhibitor>> logindInhibitors() {
     sd_bus* bus = nullptr;
     if (sd_bus_open_system(&bus) < 0 || !bus) return std::nullopt;
@@ -84,11 +123,11 @@ std::optional<std::vector<AudioStream>> audioStreams() {
     pa_context_set_state_callback(ctx, onState, &q);
     std::optional<std::vector<AudioStream>> result;
     if (pa_context_connect(ctx, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) >= 0) {
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
+        auto deadline = std::chrono::steady_clock::now() + kSoundServerTimeout;
         pa_operation* op = nullptr;
         while (!q.failed && !q.done && std::chrono::steady_clock::now() < deadline) {
             if (q.ready && !op) op = pa_context_get_sink_input_info_list(ctx, onSinkInput, &q);
-            if (pa_mainloop_prepare(loop, 20000) < 0 || pa_mainloop_poll(loop) < 0 || pa_mainloop_dispatch(loop) < 0)
+            if (pa_mainloop_prepare(loop, kPollSliceMicros) < 0 || pa_mainloop_poll(loop) < 0 || pa_mainloop_dispatch(loop) < 0)
                 break;
         }
         if (op) pa_operation_unref(op);

@@ -5,6 +5,7 @@
 #include "Platform.h"
 
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -31,5 +32,17 @@ std::optional<std::vector<Inhibitor>> logindInhibitors();
 /// Playback streams (sink inputs) of the PulseAudio server (PipeWire-Pulse
 /// counts); absent when no server answers within half a second.
 std::optional<std::vector<AudioStream>> audioStreams();
+
+/// Whether an inhibitor keeps the computer awake: it blocks (a "delay" lock
+/// only postpones) sleep or idle.
+bool keepsAwake(const Inhibitor& inhibitor);
+
+/// The busy reason of `pids` from what the sound server and logind said
+/// (either may be absent when it did not answer): playing audio when one of
+/// them has a playback stream that is not corked, which wins; keeping the
+/// computer awake when one of them holds an inhibitor that keeps it awake.
+std::optional<BusyReason> busyReasonOf(const std::set<Pid>& pids,
+                                       const std::optional<std::vector<AudioStream>>& streams,
+                                       const std::optional<std::vector<Inhibitor>>& inhibitors);
 
 }  // namespace trevlin::linux

@@ -146,54 +146,35 @@ StartClock LinuxPlatform::startClock() {
     return c;
 }
 
-std::optional<ProcessIdentity> LinuxPlatform::identity(Pid pid) {
+std::optional<ProcessFacts> LinuxPlatform::processFacts(Pid pid, FactsWanted wanted) {
     if (pid <= 0) return std::nullopt;
     auto st = readStat(options_.procRoot, pid);
     if (!st) return std::nullopt;
-    ProcessIdentity id;
-    id.start = startMicros(st->starttime);
-    id.zombie = st->state == 'Z' || st->state == 'X';
-    auto uid = readRealUid(options_.procRoot, pid);
-    if (!uid) return std::nullopt;
-    id.uid = *uid;
-    return id;
-}
-
-std::optional<ProcessUsage> LinuxPlatform::usage(Pid pid) {
-    if (pid <= 0) return std::nullopt;
-    auto st = readStat(options_.procRoot, pid);
-    if (!st || st->state == 'Z' || st->state == 'X') return std::nullopt;
     const uint64_t nsPerTick = 1000000000ull / static_cast<uint64_t>(clockTicksPerSecond_);
-    ProcessUsage u;
-    u.start = startMicros(st->starttime);
-    u.totalTicks = (st->utime + st->stime) * nsPerTick;
-    const auto& eff = coreIsEfficiency();
-    if (eff.empty()) {
-        u.perfTicks = u.totalTicks;
-    } else {
-        // Hybrid machine: attribute each thread's time to the kind of the
-        // core it last ran on.
-        uint64_t perf = 0;
-        for (Pid tid : listNumericEntries(options_.procRoot + "/" + std::to_string(pid) + "/task")) {
-            auto ts = readTaskStat(options_.procRoot, pid, tid);
-            if (!ts) continue;
-            bool isE = ts->processor >= 0 && static_cast<size_t>(ts->processor) < eff.size() && eff[ts->processor];
-            if (!isE) perf += (ts->utime + ts->stime) * nsPerTick;
+    ProcessFacts f;
+    f.start = startMicros(st->starttime);
+    f.zombie = st->state == 'Z' || st->state == 'X';
+    f.cpuTicks = (st->utime + st->stime) * nsPerTick;
+    f.priority = priorityFor(st->policy, st->nice);
+    if (wanted.perfShare) {
+        const auto& eff = coreIsEfficiency();
+        if (eff.empty()) {
+            f.perfTicks = f.cpuTicks;
+        } else {
+            // Hybrid machine: attribute each thread's time to the kind of the
+            // core it last ran on.
+            uint64_t perf = 0;
+            for (Pid tid : listNumericEntries(options_.procRoot + "/" + std::to_string(pid) + "/task")) {
+                auto ts = readTaskStat(options_.procRoot, pid, tid);
+                if (!ts) continue;
+                bool isE = ts->processor >= 0 && static_cast<size_t>(ts->processor) < eff.size() && eff[ts->processor];
+                if (!isE) perf += (ts->utime + ts->stime) * nsPerTick;
+            }
+            f.perfTicks = std::min(perf, f.cpuTicks);
         }
-        u.perfTicks = std::min(perf, u.totalTicks);
     }
-    return u;
-}
-
-std::optional<Sample> LinuxPlatform::sample(Pid pid) {
-    if (pid <= 0) return std::nullopt;
-    auto st = readStat(options_.procRoot, pid);
-    if (!st || st->state == 'Z' || st->state == 'X') return std::nullopt;
-    Sample s;
-    s.cpu = static_cast<double>(st->utime + st->stime) / static_cast<double>(clockTicksPerSecond_);
-    s.start = startMicros(st->starttime);
-    s.priority = priorityFor(st->policy, st->nice);
-    return s;
+    if (wanted.uid) f.uid = readRealUid(options_.procRoot, pid);
+    return f;
 }
 
 int LinuxPlatform::sendSignal(Pid pid, int signal) {
@@ -363,37 +344,9 @@ Pid LinuxPlatform::startFrontTracking(std::function<void(Pid)> onChange) {
     return front_->watcher.start(std::move(onChange));
 }
 
-std::optional<std::vector<PowerAssertion>> LinuxPlatform::powerAssertions() {
-    if (!options_.desktop) return std::nullopt;
-    auto inhibitors = linux::logindInhibitors();
-    auto audio = linux::audioStreams();
-    if (!inhibitors && !audio) return std::nullopt;
-    std::vector<PowerAssertion> out;
-    if (inhibitors) {
-        for (const auto& i : *inhibitors) {
-            bool sleeps = i.what.find("sleep") != std::string::npos || i.what.find("idle") != std::string::npos;
-            if (!sleeps || i.mode != "block") continue;
-            PowerAssertion a;
-            a.holder = i.pid;
-            a.type = i.what.find("idle") != std::string::npos ? "PreventUserIdleDisplaySleep" : "PreventSystemSleep";
-            a.level = 255;
-            a.name = i.who + ": " + i.why;
-            out.push_back(a);
-        }
-    }
-    if (audio) {
-        for (const auto& s : *audio) {
-            if (s.corked || s.pid <= 0) continue;
-            PowerAssertion a;
-            a.holder = 0;
-            a.type = "PreventUserIdleSystemSleep";
-            a.level = 255;
-            a.name = std::string(PowerAssertion::audioPrefix) + ".stream." + s.name;
-            a.onBehalfOf = s.pid;
-            out.push_back(a);
-        }
-    }
-    return out;
+std::optional<BusyReason> LinuxPlatform::busyReason(const std::set<Pid>& pids) {
+    if (!options_.desktop || pids.empty()) return std::nullopt;
+    return busyReasonOf(pids, audioStreams(), logindInhibitors());
 }
 
 static std::string homeDirectory() {

@@ -1,10 +1,11 @@
 // The real platform: /proc and /sys (roots configurable for fixture tests),
 // POSIX signals, CPU affinity, X11 for the front app, logind and PulseAudio
-// for "busy" reasons.
+// for busy reasons.
 //
 // What needs what:
 //   processes, cores, signals, affinity ........ /proc and /sys only
-//   running apps ................................ systemd app units in the cgroup tree + .desktop files
+//   running apps ................................ systemd app units (app-*.scope, app-*.service, snap
+//                                                 scopes) in the cgroup tree + .desktop files
 //   front app .................................... an X server (DISPLAY; XWayland counts); else pid 0
 //   keeping awake ................................ logind on the system bus; else nothing held
 //   playing audio ................................ a PulseAudio or PipeWire-Pulse server; else nothing played
@@ -50,9 +51,9 @@ public:
     Pid responsiblePid(Pid pid) override;
     std::string exePath(Pid pid) override;
     std::string commandLine(Pid pid) override;
-    std::optional<ProcessIdentity> identity(Pid pid) override;
-    std::optional<ProcessUsage> usage(Pid pid) override;
-    std::optional<Sample> sample(Pid pid) override;
+    /// /proc/<pid>/stat; the status file for the uid; each thread's stat
+    /// for the performance share on a hybrid machine.
+    std::optional<ProcessFacts> processFacts(Pid pid, FactsWanted wanted) override;
     /// The kernel's boot_id and the `btime` this run reads once.
     StartClock startClock() override;
     int sendSignal(Pid pid, int signal) override;
@@ -65,7 +66,8 @@ public:
 
     std::optional<RunningAppInfo> lookupApp(Pid pid) override;
     Pid startFrontTracking(std::function<void(Pid)> onChange) override;
-    std::optional<std::vector<PowerAssertion>> powerAssertions() override;
+    /// The sound server's playback streams and logind's inhibitors.
+    std::optional<BusyReason> busyReason(const std::set<Pid>& pids) override;
 
     std::string dataDirectory() override;
     std::string ownBundlePath() override;

@@ -197,9 +197,23 @@ std::vector<CoreTicks> parseCoreTicks(const std::string& text) {
     return out;
 }
 
+namespace {
+
+// Nice 10 and more is how Linux marks work that may wait (indexers, batch
+// jobs, `nice` with no number); a normal process sits at 0.
+constexpr int64_t kBackgroundNice = 10;
+// Where background work lands on the priority scale: well below the limit,
+// as the system's own background tasks are.
+constexpr int32_t kBackgroundPriority = 4;
+static_assert(kBackgroundPriority < kBackgroundPriorityLimit);
+// Nice 1..9 maps to 30..22, never reaching the background band.
+static_assert(kNormalPriority - (kBackgroundNice - 1) >= kBackgroundPriorityLimit);
+
+}  // namespace
+
 int32_t priorityFor(uint32_t policy, int64_t nice) {
-    if (policy == SCHED_BATCH || policy == SCHED_IDLE || nice >= 10) return 4;
-    return static_cast<int32_t>(31 - nice);
+    if (policy == SCHED_BATCH || policy == SCHED_IDLE || nice >= kBackgroundNice) return kBackgroundPriority;
+    return static_cast<int32_t>(kNormalPriority - nice);
 }
 
 std::vector<int> parseCpuList(const std::string& text) {
@@ -247,7 +261,49 @@ static std::string unescapeUnit(const std::string& s) {
     return out;
 }
 
+namespace {
+
+bool isHexDigit(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
+
+// A unit's random suffix as snapd writes it: a UUID, 8-4-4-4-12 hex digits.
+bool isUuid(std::string_view s) {
+    if (s.size() != 36) return false;
+    for (size_t i = 0; i < s.size(); ++i) {
+        const bool dash = i == 8 || i == 13 || i == 18 || i == 23;
+        if (dash ? s[i] != '-' : !isHexDigit(s[i])) return false;
+    }
+    return true;
+}
+
+// snapd runs each app it starts in a scope "snap.<snap>.<app>-<UUID>.scope";
+// the app's desktop entry is "<snap>_<app>.desktop", so "<snap>_<app>" is its
+// application id. Snap names and app names hold letters, digits and dashes,
+// never dots, so a hook's scope ("snap.<snap>.hook.<hook>-<UUID>.scope") and
+// anything else with more dots is no app. A snap's services run as
+// "snap.<snap>.<app>.service" and are no apps either.
+std::optional<std::string> applicationIdOfSnapScope(const std::string& unit) {
+    static const std::string prefix = "snap.", suffix = ".scope";
+    constexpr size_t uuidPart = 1 + 36;  // "-<UUID>"
+    if (unit.size() <= prefix.size() + uuidPart + suffix.size()) return std::nullopt;
+    if (unit.compare(0, prefix.size(), prefix) != 0) return std::nullopt;
+    if (unit.compare(unit.size() - suffix.size(), suffix.size(), suffix) != 0) return std::nullopt;
+    const std::string body = unit.substr(prefix.size(), unit.size() - prefix.size() - suffix.size() - uuidPart);
+    const std::string_view tail(unit.data() + prefix.size() + body.size(), uuidPart);
+    if (tail[0] != '-' || !isUuid(tail.substr(1))) return std::nullopt;
+    const auto dot = body.find('.');
+    if (dot == std::string::npos || dot == 0 || dot + 1 == body.size()) return std::nullopt;
+    if (body.find('.', dot + 1) != std::string::npos) return std::nullopt;
+    // A second install of a snap ("firefox_esr") has its entries under the
+    // prefix "firefox+esr".
+    std::string snap = body.substr(0, dot);
+    std::replace(snap.begin(), snap.end(), '_', '+');
+    return sanitizeUtf8(snap + "_" + body.substr(dot + 1));
+}
+
+}  // namespace
+
 std::optional<std::string> applicationIdOfUnit(const std::string& unit) {
+    if (auto snap = applicationIdOfSnapScope(unit)) return snap;
     if (unit.compare(0, 4, "app-") != 0) return std::nullopt;
     std::string body;
     auto endsWith = [&](const char* suf) {

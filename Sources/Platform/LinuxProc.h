@@ -56,9 +56,10 @@ std::string readCommandLine(const std::string& procRoot, Pid pid);
 /// softirq + steal, idle + iowait, nice.
 std::vector<CoreTicks> parseCoreTicks(const std::string& statText);
 
-/// Maps a Linux scheduling state to the 0..63 priority scale: 31 for a
-/// normal process, 31 − nice in between, 4 for background work
-/// (SCHED_BATCH, SCHED_IDLE or nice ≥ 10).
+/// Maps a Linux scheduling state to the 0..63 priority scale of
+/// `ProcessFacts`: 31 for a normal process, 31 − nice in between, 4 (below
+/// `kBackgroundPriorityLimit`) for background work (SCHED_BATCH, SCHED_IDLE
+/// or nice ≥ 10).
 int32_t priorityFor(uint32_t policy, int64_t nice);
 
 /// Parses a cpulist such as "0-3,8,10-11".
@@ -72,7 +73,11 @@ struct AppUnit {
     std::string applicationId;  ///< e.g. "firefox"
 };
 std::optional<AppUnit> parseAppUnit(const std::string& cgroupText);
-/// The application id of one unit name, absent when it is no app unit.
+/// The application id of one unit name, absent when it is no app unit. App
+/// units follow the desktop convention, "app[-<launcher>]-<id>[@<random>].service"
+/// and "app[-<launcher>]-<id>-<random>.scope"; a snap app's scope
+/// "snap.<snap>.<app>-<UUID>.scope" has the id "<snap>_<app>", the name of
+/// its desktop entry.
 std::optional<std::string> applicationIdOfUnit(const std::string& unitName);
 
 /// Every pid in a cgroup directory and below it.

@@ -13,6 +13,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -29,27 +30,37 @@ struct CoreTicks {
     bool operator==(const CoreTicks&) const = default;
 };
 
-/// Identity facts of a live process (the "BSD info").
-struct ProcessIdentity {
-    uint64_t start = 0;   ///< start time, microseconds since the Unix epoch
-    uint32_t uid = 0;     ///< real user id
-    bool zombie = false;  ///< the process has exited and waits to be reaped
+/// The scheduling-priority scale of `ProcessFacts::priority` (0..63). The
+/// limiter's rules are written in it: a process below
+/// `kBackgroundPriorityLimit` does background work, which may be moved to the
+/// efficiency cores even while its app is in front.
+inline constexpr int32_t kNormalPriority = 31;
+inline constexpr int32_t kBackgroundPriorityLimit = 11;
+
+/// What Linux tells of one process, read together: its stat file once, and
+/// whatever the caller asks for beyond it (each extra costs more reads, and
+/// the monitor reads every process every second).
+struct ProcessFacts {
+    uint64_t start = 0;        ///< start time, µs since the Unix epoch; with the pid it names the process
+    bool zombie = false;       ///< it has exited and waits to be reaped: it runs no more
+    uint64_t cpuTicks = 0;     ///< cumulative user + system CPU time, in platform ticks
+    int32_t priority = kNormalPriority;  ///< scheduling priority on the scale above
+    /// The part of `cpuTicks` spent on performance cores; only when asked for.
+    std::optional<uint64_t> perfTicks;
+    /// The real user id; only when asked for (absent when unreadable).
+    std::optional<uint32_t> uid;
 };
 
-/// What the monitor reads of a process each full pass. CPU figures are
-/// cumulative, in platform ticks (see `Platform::secondsPerTick`).
-struct ProcessUsage {
-    uint64_t start = 0;        ///< start identity (microseconds since the epoch)
-    uint64_t totalTicks = 0;   ///< user + system CPU time
-    uint64_t perfTicks = 0;    ///< the part of it spent on performance cores
+/// What to read beyond the stat file.
+struct FactsWanted {
+    bool perfShare = false;  ///< on a machine with two kinds of core: one stat read per thread
+    bool uid = false;        ///< one read of the status file
 };
 
-/// What the limiter reads of a process each cycle.
-struct Sample {
-    double cpu = 0;          ///< cumulative user + system CPU seconds
-    uint64_t start = 0;      ///< start time, microseconds since the epoch
-    int32_t priority = 31;   ///< scheduler priority on the 0..63 scale (31 normal, below 11 background)
-};
+/// Why an app is busy even when it uses no CPU to speak of. Audio is the
+/// stronger reason: an app that plays audio is also keeping the computer
+/// awake, and the user would hear it stop.
+enum class BusyReason { keepingAwake, playingAudio };
 
 enum class ActivationPolicy { regular = 0, accessory = 1, prohibited = 2 };
 
@@ -61,18 +72,6 @@ struct RunningAppInfo {
     std::optional<std::string> bundleID;
     ActivationPolicy policy = ActivationPolicy::regular;
     bool operator==(const RunningAppInfo&) const = default;
-};
-
-/// One "keep awake" or audio assertion held by a process. Audio played on
-/// behalf of an app is reported as held by the sound server with the app's
-/// pid in `onBehalfOf` and a name starting with `PowerAssertion::audioPrefix`.
-struct PowerAssertion {
-    Pid holder = 0;
-    std::string type;
-    std::optional<int64_t> level;  ///< absent counts as held
-    std::string name;
-    Pid onBehalfOf = 0;
-    static constexpr const char* audioPrefix = "com.apple.audio";
 };
 
 /// Processor facts as the system reports them; `SystemInfo` turns them into
@@ -128,9 +127,9 @@ public:
     /// Flattened command line (executable, then arguments, separated by
     /// spaces), "" when unreadable.
     virtual std::string commandLine(Pid pid) = 0;
-    virtual std::optional<ProcessIdentity> identity(Pid pid) = 0;
-    virtual std::optional<ProcessUsage> usage(Pid pid) = 0;
-    virtual std::optional<Sample> sample(Pid pid) = 0;
+    /// The facts of a process, with the extras in `wanted`; absent when it
+    /// is gone or cannot be read. A zombie has facts (`zombie` set).
+    virtual std::optional<ProcessFacts> processFacts(Pid pid, FactsWanted wanted) = 0;
     /// What this run's start times are counted from; unknown by default.
     virtual StartClock startClock() { return {}; }
     /// Sends a signal; returns 0 or the errno of the failure.
@@ -154,8 +153,9 @@ public:
     /// activated app's pid, from whatever thread notices it. Returns the
     /// current front pid (0 when unknown).
     virtual Pid startFrontTracking(std::function<void(Pid)> onChange) = 0;
-    /// Every power and audio assertion, absent when they cannot be read.
-    virtual std::optional<std::vector<PowerAssertion>> powerAssertions() = 0;
+    /// Whether any of `pids` plays audio or keeps the computer awake (audio
+    /// wins when both hold); absent when none does or nothing can tell.
+    virtual std::optional<BusyReason> busyReason(const std::set<Pid>& pids) = 0;
 
     // Files -----------------------------------------------------------------
     /// The per-user data folder (settings, savings, journals).

@@ -25,14 +25,18 @@ std::string exePath(Platform& p, Pid pid) { return p.exePath(pid); }
 std::string commandLine(Platform& p, Pid pid) { return p.commandLine(pid); }
 
 std::optional<uint64_t> processStartTime(Platform& p, Pid pid) {
-    auto id = p.identity(pid);
-    if (!id || id->zombie) return std::nullopt;
-    return id->start;
+    auto f = p.processFacts(pid, {});
+    if (!f || f->zombie) return std::nullopt;
+    return f->start;
 }
 
 bool isSameProcess(Platform& p, Pid pid, uint64_t start) { return processStartTime(p, pid) == start; }
 
-std::optional<Sample> readSample(Platform& p, Pid pid) { return p.sample(pid); }
+std::optional<Sample> readSample(Platform& p, Pid pid) {
+    auto f = p.processFacts(pid, {});
+    if (!f || f->zombie) return std::nullopt;
+    return Sample{static_cast<double>(f->cpuTicks) * p.secondsPerTick(), f->start, f->priority};
+}
 
 uint64_t ticksFromSeconds(Platform& p, double seconds) {
     if (!(seconds > 0)) return 0;

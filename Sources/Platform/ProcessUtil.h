@@ -13,6 +13,13 @@
 
 namespace trevlin {
 
+/// What the limiter reads of a process each cycle.
+struct Sample {
+    double cpu = 0;                     ///< cumulative user + system CPU seconds
+    uint64_t start = 0;                 ///< start time, microseconds since the epoch
+    int32_t priority = kNormalPriority; ///< see `ProcessFacts::priority`
+};
+
 /// Monotonic seconds (platform ticks × seconds per tick). Only differences mean anything.
 double now(Platform& platform);
 /// Length of one platform tick in seconds.
@@ -32,7 +39,7 @@ std::optional<uint64_t> processStartTime(Platform& platform, Pid pid);
 /// Whether `pid` still names the live process that started at `start`
 /// (the check before signalling a process remembered from earlier).
 bool isSameProcess(Platform& platform, Pid pid, uint64_t start);
-/// The limiter's reading of a process; absent when it cannot be read.
+/// The limiter's reading of a process; absent when it cannot be read or is a zombie.
 std::optional<Sample> readSample(Platform& platform, Pid pid);
 /// Sleeps `seconds` on the monotonic clock, giving up early once `until()`
 /// holds. A duration of 0 or less returns at once without evaluating `until`.

@@ -32,12 +32,28 @@ Friendly friendly(const std::string& command) {
     // "/" that separates no folders.
     std::string base = command.rfind('/', 0) == 0 ? lastPathComponent(command) : command;
     if (base.empty()) base = command;
-    static const std::set<std::string> spotlight = {"mds_stores", "mds",          "mdworker",
-                                                    "mdworker_shared", "mdbulkimport", "mdsync"};
-    if (spotlight.count(base)) return {"Spotlight indexing (" + base + ")", true};
-    if (base == "backupd") return {"Time Machine (backupd)", true};
-    if (base == "kernel_task") return {"macOS kernel (kernel_task)", false};
-    if (base.rfind("mdworker", 0) == 0) return {"Spotlight indexing (" + base + ")", true};
+    // The programs of the helper's allow list, by file name. `ps` prints the
+    // kernel's task name, the first 15 bytes of it, so a cut name counts too
+    // and the row shows the whole one.
+    static const std::vector<std::string> indexing = {
+        "updatedb.plocate", "plocate-build", "updatedb.mlocate", "tracker-miner-fs-3", "tracker-extract-3",
+        "localsearch-3", "localsearch-extractor-3", "tracker-miner-fs", "tracker-extract", "baloo_file",
+        "baloo_file_extractor"};
+    static const std::vector<std::string> backups = {"timeshift", "timeshift-gtk", "deja-dup", "deja-dup-monitor",
+                                                     "duplicity", "borg", "borgbackup", "restic"};
+    constexpr size_t taskNameBytes = 15;
+    // A 15-byte name is most likely cut: "tracker-extract" is what
+    // tracker-extract-3 shows, more often than Tracker 2's program.
+    auto find = [&](const std::vector<std::string>& names) -> const std::string* {
+        if (base.size() == taskNameBytes)
+            for (const std::string& n : names)
+                if (n.size() > taskNameBytes && n.compare(0, taskNameBytes, base) == 0) return &n;
+        for (const std::string& n : names)
+            if (n == base) return &n;
+        return nullptr;
+    };
+    if (const std::string* n = find(indexing)) return {"File indexing (" + *n + ")", true};
+    if (const std::string* n = find(backups)) return {"Backups (" + *n + ")", true};
     return {base, false};
 }
 

@@ -68,9 +68,12 @@ TEST(SystemRows, EightNamedRowsWithoutOurOwnProcesses) {
 }
 
 TEST(SystemRows, HintsAndGroups) {
-    const AllowList allow = AllowList::test("/opt/t");
-    auto b = breakdown({proc(1, 0.9, "/opt/t/backupd"), proc(2, 0.8, "/usr/libexec/mdworker"),
-                        proc(3, 0.7, "kernel_task"), proc(4, 0.6, "/opt/t/mdworker_shared")});
+    const AllowList& allow = AllowList::production();
+    // `ps` prints task names (cut to 15 bytes), and a path only where the
+    // command is one.
+    auto b = breakdown({proc(1, 0.9, "tracker-miner-f"), proc(2, 0.8, "restic"), proc(3, 0.7, "/usr/bin/restic"),
+                        proc(4, 0.6, "/opt/restic/restic"), proc(5, 0.5, "python3"), proc(6, 0.4, "cron"),
+                        proc(7, 0.3, "updatedb.plocat")});
     struct Expect {
         std::string hint;
         std::optional<HelperGroup> group;
@@ -86,9 +89,17 @@ TEST(SystemRows, HintsAndGroups) {
     };
     check(false, {{"needs helper", std::nullopt},
                   {"needs helper", std::nullopt},
+                  {"needs helper", std::nullopt},
+                  {"needs helper", std::nullopt},
+                  {"can't limit", std::nullopt},
                   {"can't limit", std::nullopt},
                   {"needs helper", std::nullopt}});
-    check(true, {{"needs helper", HelperGroup::timemachine},
+    // A path is compared whole: restic anywhere but /usr/bin is no backup
+    // tool of the list.
+    check(true, {{"needs helper", HelperGroup::spotlight},
+                 {"needs helper", HelperGroup::timemachine},
+                 {"needs helper", HelperGroup::timemachine},
+                 {"can't limit", std::nullopt},
                  {"can't limit", std::nullopt},
                  {"can't limit", std::nullopt},
                  {"needs helper", HelperGroup::spotlight}});

@@ -81,6 +81,9 @@ TEST(ScannerRoles, Table) {
         Role role;
     };
     const std::string b = "/opt/browser/browser";
+    const std::string wk = "/usr/lib/x86_64-linux-gnu/webkit2gtk-4.1/";
+    const std::string dir = "/snap/firefox/4090/usr/lib/firefox", f = dir + "/firefox";
+    auto content = [&](const std::string& args) { return f + " " + f + " -contentproc " + args + " "; };
     const std::vector<Case> cases = {
         {&group, 200, 200, "/usr/bin/node", "/usr/bin/node x.js", {"launcher", false, false, true}},
         {&group, 201, 200, "/usr/bin/node", "/usr/bin/node y.js", {"node", false, false, false}},
@@ -94,7 +97,22 @@ TEST(ScannerRoles, Table) {
         {&app, 105, 100, b, b + " --type=utility --utility-sub-type=audio.mojom.AudioService",
          {"utility (audio)", false, true, true}},
         {&app, 106, 100, "/usr/lib/pulse/AudioHelper", "/usr/lib/pulse/AudioHelper", {"AudioHelper", false, false, true}},
-        {&app, 107, 100, "/x/com.apple.WebKit.GPU", "/x/com.apple.WebKit.GPU", {"com.apple.WebKit.GPU", false, false, true}},
+        // WebKitGTK: the GPU and network processes are left alone, web processes are like tabs.
+        {&app, 107, 100, wk + "WebKitGPUProcess", wk + "WebKitGPUProcess 7 30 ", {"WebKitGPUProcess", false, false, true}},
+        {&app, 111, 100, wk + "WebKitNetworkProcess", wk + "WebKitNetworkProcess 8 31 ",
+         {"WebKitNetworkProcess", false, false, true}},
+        {&app, 112, 100, wk + "WebKitWebProcess", wk + "WebKitWebProcess 9 32 ", {"WebKitWebProcess", false, false, false}},
+        // Firefox: the kind is the last argument; tabs may be paused, the GPU,
+        // socket (network) and media processes may not.
+        {&app, 120, 120, f, f + " " + f + " --new-window ", {"app (main process)", true, false, false}},
+        {&app, 121, 120, f, content("-childID 3 -isForBrowser {83b2d5ac} 120 true tab"), {"tab", false, true, false}},
+        {&app, 122, 120, f, content("-prefsLen 1 -appDir " + dir + "/browser 3 tab"), {"tab", false, true, false}},
+        {&app, 123, 120, f, content("-parentBuildID 2024 120 true gpu"), {"gpu", false, true, true}},
+        {&app, 124, 120, f, content("-parentBuildID 2024 120 true socket"), {"socket", false, true, true}},
+        {&app, 125, 120, f, content("-parentBuildID 2024 120 true rdd"), {"rdd", false, true, true}},
+        {&app, 126, 120, f, content("-sandboxingKind 0 -appDir " + dir + "/browser 6 utility"), {"utility", false, true, false}},
+        {&app, 127, 120, f, content("-sandboxingKind 1 -appDir " + dir + "/browser 7 utility"),
+         {"utility (audio)", false, true, true}},
         {&app, 108, 100, "/usr/lib/editor/indexer", "", {"indexer", false, false, true}},
         {&app, 109, 100, "", "", {"unknown", false, false, true}},
         {&app, 110, 100, "/usr/lib/editor/indexer", "/usr/lib/editor/indexer --all", {"indexer", false, false, false}},

@@ -301,12 +301,7 @@ TEST_F(Limiter, PauseSparesAnAppThatPlaysAudio) {
     app({1.0});
     sim->spawn(500, "/usr/bin/other");
     sim->setFront(500);
-    PowerAssertion audio;
-    audio.type = "PreventUserIdleSystemSleep";
-    audio.level = 255;
-    audio.name = std::string(PowerAssertion::audioPrefix) + ".stream.music";
-    audio.onBehalfOf = 101;
-    sim->setPowerAssertionList(std::vector<PowerAssertion>{audio});
+    sim->setBusy(101, BusyReason::playingAudio);
     startLimiter(rule(Method::pause, 1.0, false, false, true), kBundle, "busy");
     runTo(4);
     EXPECT_TRUE(sim->sent().empty());
@@ -314,7 +309,7 @@ TEST_F(Limiter, PauseSparesAnAppThatPlaysAudio) {
     EXPECT_EQ(lastStatus().pauseDetail, "playing audio");
     EXPECT_EQ(lastStatus().summaryLine, "busy in background, not paused: playing audio");
     // The music stops: held within the next ask (every 2 s).
-    sim->setPowerAssertionList(std::vector<PowerAssertion>{});
+    sim->setBusy(101, std::nullopt);
     runTo(6.5);
     EXPECT_TRUE(sim->get(101).stopped);
     EXPECT_EQ(lastStatus().pauseState, PauseState::paused);

@@ -1,8 +1,9 @@
-// Running apps, the front-app tracker and power assertions on the simulated
-// platform, where time is exact.
+// Running apps, the front-app tracker and busy reasons on the simulated
+// platform, where time is exact, and the Linux backend's busy reason.
+#include "BusyReasons.h"
+#include "DesktopPower.h"
 #include "FrontmostTracker.h"
 #include "SimulatedPlatform.h"
-#include "PowerAssertions.h"
 #include "ProcessUtil.h"
 #include "RunningApps.h"
 
@@ -149,51 +150,57 @@ TEST_F(Desktop, AnActivationDuringStartIsNotUndoneByTheInitialAnswer) {
     EXPECT_EQ(tracker.pid(), 42);
 }
 
-TEST_F(Desktop, BusyReasonPrecedence) {
-    auto awake = [](Pid holder, std::optional<int64_t> level, Pid onBehalf = 0, std::string name = "Playing video") {
-        PowerAssertion a;
-        a.holder = holder;
-        a.type = "PreventUserIdleSystemSleep";
-        a.level = level;
-        a.name = std::move(name);
-        a.onBehalfOf = onBehalf;
-        return a;
+TEST(AudioAndAwake, FromTheSoundServerAndLogind) {
+    using Streams = std::optional<std::vector<linux::AudioStream>>;
+    using Inhibitors = std::optional<std::vector<linux::Inhibitor>>;
+    auto stream = [](Pid pid, bool corked = false) { return linux::AudioStream{pid, "Playback", corked}; };
+    auto inhibitor = [](Pid pid, std::string what, std::string mode = "block") {
+        return linux::Inhibitor{std::move(what), "Player", "Playing video", std::move(mode), 1000, pid};
     };
-    PowerAssertion otherType = awake(100, 255);
-    otherType.type = "UserIsActive";
     struct Case {
         const char* what;
-        std::optional<std::vector<PowerAssertion>> list;
-        std::optional<std::string> reason;
+        Streams streams;
+        Inhibitors inhibitors;
+        std::optional<BusyReason> reason;
     };
+    const auto awake = BusyReason::keepingAwake, audio = BusyReason::playingAudio;
     const Case cases[] = {
-        {"cannot read", std::nullopt, std::nullopt},
-        {"nothing held", std::vector<PowerAssertion>{}, std::nullopt},
-        {"released (level 0)", std::vector<PowerAssertion>{awake(100, 0)}, std::nullopt},
-        {"missing level counts as held", std::vector<PowerAssertion>{awake(100, std::nullopt)}, "keeping the Mac awake"},
-        {"type that does not keep awake", std::vector<PowerAssertion>{otherType}, std::nullopt},
-        {"another app's", std::vector<PowerAssertion>{awake(999, 255)}, std::nullopt},
-        {"held on behalf", std::vector<PowerAssertion>{awake(1, 255, 101)}, "keeping the Mac awake"},
-        {"audio wins over an earlier awake",
-         std::vector<PowerAssertion>{awake(100, 255), awake(1, 255, 101, "com.apple.audio.stream.music")},
-         "playing audio"},
-        {"audio held by the app itself is just awake",
-         std::vector<PowerAssertion>{awake(100, 255, 0, "com.apple.audio.stream.music")}, "keeping the Mac awake"},
+        {"neither answers", std::nullopt, std::nullopt, std::nullopt},
+        {"nothing held", std::vector<linux::AudioStream>{}, std::vector<linux::Inhibitor>{}, std::nullopt},
+        {"blocks idle", std::nullopt, std::vector{inhibitor(100, "idle")}, awake},
+        {"blocks sleep and more", std::nullopt, std::vector{inhibitor(101, "shutdown:sleep:idle")}, awake},
+        {"a delay lock only postpones sleep", std::nullopt, std::vector{inhibitor(100, "sleep", "delay")}, std::nullopt},
+        {"a lock that does not keep awake", std::nullopt, std::vector{inhibitor(100, "shutdown:handle-lid-switch")},
+         std::nullopt},
+        {"another app's lock", std::nullopt, std::vector{inhibitor(999, "sleep")}, std::nullopt},
+        {"a stream playing for the app", std::vector{stream(101)}, std::nullopt, audio},
+        {"audio wins over an earlier lock", std::vector{stream(101)}, std::vector{inhibitor(100, "idle")}, audio},
+        {"a corked stream is no audio", std::vector{stream(101, true)}, std::vector{inhibitor(100, "idle")}, awake},
+        {"another app's stream", std::vector{stream(999)}, std::nullopt, std::nullopt},
+        {"a stream without a process id", std::vector{stream(0)}, std::nullopt, std::nullopt},
     };
-    for (const auto& c : cases) {
-        sim->setPowerAssertionList(c.list);
-        EXPECT_EQ(PowerAssertions::busyReason(*sim, {100, 101}), c.reason) << c.what;
-    }
+    for (const auto& c : cases) EXPECT_EQ(linux::busyReasonOf({100, 101}, c.streams, c.inhibitors), c.reason) << c.what;
+}
+
+TEST_F(Desktop, AudioAndAwakeTexts) {
+    sim->spawn(100, "/usr/bin/player");
+    sim->spawn(101, "/usr/bin/player");
+    EXPECT_EQ(BusyReasons::ask(*sim, {100, 101}), std::nullopt);
+    sim->setBusy(100, BusyReason::keepingAwake);
+    EXPECT_EQ(BusyReasons::ask(*sim, {100, 101}), "keeping the computer awake");
+    sim->setBusy(101, BusyReason::playingAudio);
+    EXPECT_EQ(BusyReasons::ask(*sim, {100, 101}), "playing audio");
+    EXPECT_EQ(BusyReasons::ask(*sim, {102}), std::nullopt);
 }
 
 TEST(SimulatedPlatform, StoppedProcessesAccrueNoTimeAndWaitersFollowTheClock) {
     auto sim = std::make_shared<SimulatedPlatform>();
     sim->spawn(5, "/bin/busy", 1.5);
     sim->advance(2.0);
-    EXPECT_DOUBLE_EQ(sim->sample(5)->cpu, 3.0);
+    EXPECT_NEAR(readSample(*sim, 5)->cpu, 3.0, 1e-9);
     EXPECT_EQ(sim->sendSignal(5, SIGSTOP), 0);
     sim->advance(2.0);
-    EXPECT_DOUBLE_EQ(sim->sample(5)->cpu, 3.0);
+    EXPECT_NEAR(readSample(*sim, 5)->cpu, 3.0, 1e-9);
     sim->sendSignal(5, SIGCONT);
 
     // A thread sleeping 0.25 s at a time moves the clock only up to the limit.
@@ -209,7 +216,7 @@ TEST(SimulatedPlatform, StoppedProcessesAccrueNoTimeAndWaitersFollowTheClock) {
     sim->runUntil(start + 1.0);
     EXPECT_NEAR(sim->time(), start + 1.0, 1e-9);
     EXPECT_EQ(turns.load(), 4);
-    EXPECT_NEAR(sim->sample(5)->cpu, 3.0 + 1.5, 1e-9);
+    EXPECT_NEAR(readSample(*sim, 5)->cpu, 3.0 + 1.5, 1e-9);
     quit = true;
     sim->notifyWaiters();
     worker.join();

@@ -2,6 +2,8 @@
 #include "DesktopEntries.h"
 #include "LinuxPlatform.h"
 #include "LinuxProc.h"
+#include "AppTable.h"
+#include "RunningApps.h"
 #include "SystemInfo.h"
 #include "TempDir.h"
 
@@ -93,6 +95,14 @@ TEST(LinuxProc, ApplicationIdsOfUnitNames) {
         {"app-org.gnome.Evolution.service", "org.gnome.Evolution"},
         {"app-flatpak-org.mozilla.firefox-12345.scope", "org.mozilla.firefox"},
         {"app-gnome-firefox\\x2desr-77.scope", "firefox-esr"},
+        {"snap.firefox.firefox-3dcfaa86-bf58-4d3e-a7c6-4e34dfdb050f.scope", "firefox_firefox"},
+        {"snap.gnome-calculator.gnome-calculator-0b1c2d3e-4f50-6172-8394-a5b6c7d8e9f0.scope",
+         "gnome-calculator_gnome-calculator"},
+        {"snap.firefox_esr.firefox-3dcfaa86-bf58-4d3e-a7c6-4e34dfdb050f.scope", "firefox+esr_firefox"},
+        {"snap.cups.cupsd.service", nullptr},                                           // a snap's daemon
+        {"snap.firefox.hook.configure-3dcfaa86-bf58-4d3e-a7c6-4e34dfdb050f.scope", nullptr},  // a hook
+        {"snap.firefox.firefox-1234.scope", nullptr},                                   // no UUID
+        {"snap.firefox-3dcfaa86-bf58-4d3e-a7c6-4e34dfdb050f.scope", nullptr},           // no app name
         {"vte-spawn-0b3c2e5a.scope", nullptr},
         {"app.slice", nullptr},
         {"app-org.gnome.Terminal.slice", nullptr},
@@ -185,6 +195,71 @@ TEST(LinuxProc, AppUnitLeadersAreApplicationsWithTheirDesktopEntries) {
     ASSERT_TRUE(none.has_value());
     EXPECT_FALSE(none->bundlePath.has_value());
 }
+
+// Snap apps on both kinds of cgroup tree: the unified one (the "0::" line)
+// and a hybrid one, where systemd's units are on the "name=systemd" line.
+class SnapApps : public ::testing::TestWithParam<bool> {
+protected:
+    bool hybrid() const { return GetParam(); }
+    /// A process in the cgroup `path` with process group `pgrp`.
+    void process(Pid pid, Pid pgrp, const std::string& path) {
+        fs.process(pid, pgrp, hybrid() ? "4:memory:/\n1:name=systemd:" + path + "\n0::/\n" : "0::" + path + "\n");
+    }
+    void members(const std::string& path, const std::string& pids) {
+        fs.dir.write(std::string(hybrid() ? "sys/fs/cgroup/systemd" : "sys/fs/cgroup") + path + "/cgroup.procs", pids);
+    }
+    FakeSystem fs;
+};
+
+TEST_P(SnapApps, ScopesAreAppsNamedFromTheirEntriesAndServicesAreNot) {
+    const std::string manager = "/user.slice/user-1000.slice/user@1000.service/";
+    // Firefox under app.slice: 300 leads; 301 is in its process group, 302
+    // leads a group of its own and still belongs to the scope.
+    const std::string firefox = manager + "app.slice/snap.firefox.firefox-3dcfaa86-bf58-4d3e-a7c6-4e34dfdb050f.scope";
+    process(300, 300, firefox);
+    process(301, 300, firefox);
+    process(302, 302, firefox);
+    members(firefox, "302\n301\n300\n");
+    // Thunderbird directly under the user manager.
+    const std::string mail = manager + "snap.thunderbird.thunderbird-0b1c2d3e-4f50-6172-8394-a5b6c7d8e9f0.scope";
+    process(400, 400, mail);
+    process(401, 400, mail);
+    members(mail, "401\n400\n");
+    // A snap's service is a system daemon: its processes fall to their group leader.
+    const std::string service = "/system.slice/snap.cups.cupsd.service";
+    process(500, 500, service);
+    process(501, 500, service);
+    members(service, "500\n501\n");
+
+    const std::string firefoxEntry = fs.dir.write(
+        "snapd/applications/firefox_firefox.desktop",
+        "[Desktop Entry]\nName=Firefox Web Browser\nIcon=/snap/firefox/4090/default256.png\n");
+    const std::string mailEntry = fs.dir.write("snapd/applications/thunderbird_thunderbird.desktop",
+                                               "[Desktop Entry]\nName=Thunderbird Mail\nIcon=thunderbird\n");
+    auto p = fs.platform({fs.dir.path() + "/home/applications", fs.dir.path() + "/snapd/applications"});
+
+    const std::pair<Pid, Pid> owners[] = {{300, 300}, {301, 300}, {302, 300}, {400, 400},
+                                          {401, 400}, {500, 500}, {501, 500}};
+    for (auto [pid, owner] : owners) EXPECT_EQ(p.responsiblePid(pid), owner) << "pid " << pid;
+
+    RunningApps running(p);
+    auto apps = running.all(0.5);
+    ASSERT_EQ(apps.size(), 2u);
+    EXPECT_EQ(apps[0], (RunningAppInfo{300, firefoxEntry, "Firefox Web Browser", "firefox_firefox",
+                                       ActivationPolicy::regular}));
+    EXPECT_EQ(apps[1], (RunningAppInfo{400, mailEntry, "Thunderbird Mail", "thunderbird_thunderbird",
+                                       ActivationPolicy::regular}));
+
+    // The app rows are keyed by the entries, which give their icons.
+    AppTable table = AppTable::build(apps, {}, {});
+    ASSERT_TRUE(table.apps.count(firefoxEntry));
+    EXPECT_EQ(table.apps.at(firefoxEntry).name, "Firefox Web Browser");
+    EXPECT_EQ(table.pidToApp.at(300), firefoxEntry);
+    EXPECT_EQ(parseDesktopEntry(readSmallFile(firefoxEntry).value_or(""), {}).icon, "/snap/firefox/4090/default256.png");
+}
+
+INSTANTIATE_TEST_SUITE_P(CgroupTrees, SnapApps, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "Hybrid" : "Unified"; });
 
 TEST(DesktopEntries, LocalisedNamesAndSearchOrder) {
     const std::string text =

@@ -45,6 +45,17 @@ TEST(ProcessFacts, OwnProcessIsListedAndDescribed) {
     EXPECT_EQ(s->start, *start);
     // 31 for a normal process; the tests may themselves run niced.
     EXPECT_EQ(s->priority, linux::priorityFor(0, ::getpriority(PRIO_PROCESS, 0)));
+
+    // The extras come only when asked for.
+    auto plain = realPlatform().processFacts(myPid(realPlatform()), {});
+    ASSERT_TRUE(plain.has_value());
+    EXPECT_FALSE(plain->uid.has_value());
+    EXPECT_FALSE(plain->perfTicks.has_value());
+    auto full = realPlatform().processFacts(myPid(realPlatform()), {.perfShare = true, .uid = true});
+    ASSERT_TRUE(full.has_value());
+    EXPECT_EQ(full->uid, ::getuid());
+    ASSERT_TRUE(full->perfTicks.has_value());
+    EXPECT_LE(*full->perfTicks, full->cpuTicks);
 }
 
 TEST(ProcessFacts, ExitedProcessGivesNeutralValues) {
@@ -57,7 +68,7 @@ TEST(ProcessFacts, ExitedProcessGivesNeutralValues) {
     EXPECT_FALSE(processStartTime(realPlatform(), pid).has_value());
     EXPECT_FALSE(readSample(realPlatform(), pid).has_value());
     EXPECT_EQ(owner(realPlatform(), pid), pid);
-    EXPECT_FALSE(realPlatform().usage(pid).has_value());
+    EXPECT_FALSE(realPlatform().processFacts(pid, {.perfShare = true, .uid = true}).has_value());
 }
 
 TEST(ProcessFacts, ZombieHasNoStartTime) {
@@ -68,9 +79,10 @@ TEST(ProcessFacts, ZombieHasNoStartTime) {
     ASSERT_EQ(processState(pid), 'Z');
     EXPECT_FALSE(processStartTime(realPlatform(), pid).has_value());
     EXPECT_FALSE(readSample(realPlatform(), pid).has_value());
-    auto id = realPlatform().identity(pid);
-    ASSERT_TRUE(id.has_value());
-    EXPECT_TRUE(id->zombie);
+    auto facts = realPlatform().processFacts(pid, {.uid = true});
+    ASSERT_TRUE(facts.has_value());
+    EXPECT_TRUE(facts->zombie);
+    EXPECT_EQ(facts->uid, ::getuid());
 }
 
 TEST(ProcessFacts, CommandLineFlattensNulsAndReplacesInvalidUtf8) {

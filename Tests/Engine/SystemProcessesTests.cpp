@@ -127,7 +127,7 @@ TEST(SystemProcessSampler, RatesBetweenRuns) {
                                         "  13 0 root 00:05.00 /usr/sbin/old\n"
                                         "  14 0 root 00:09.00 /usr/sbin/shrinking\n"
                                         "  16 0 root 00:01.00 /usr/sbin/excluded\n"
-                                        "  17 0 root 00:01.00 kernel_task\n"));
+                                        "  17 0 user 00:01.00 tracker-miner-f\n"));
     ASSERT_TRUE(first);
     EXPECT_EQ(first->interval, 0);
     EXPECT_TRUE(first->processes.empty());
@@ -142,7 +142,7 @@ TEST(SystemProcessSampler, RatesBetweenRuns) {
                                          "  14 0 root 00:08.00 /usr/sbin/shrinking\n"
                                          "  15 0 root 00:03.00 /usr/sbin/born\n"
                                          "  16 0 root 00:09.00 /usr/sbin/excluded\n"
-                                         "  17 0 root 00:02.00 kernel_task\n"),
+                                         "  17 0 user 00:02.00 tracker-miner-f\n"),
                          {16});
     ASSERT_TRUE(second);
     EXPECT_EQ(second->interval, 5.0);
@@ -152,8 +152,9 @@ TEST(SystemProcessSampler, RatesBetweenRuns) {
     EXPECT_EQ(rates(*second), (std::vector<std::pair<Pid, double>>{{10, 0.5}, {12, 0.5}, {17, 0.2}}));
     EXPECT_EQ(second->processes[0].name, "alpha");
     EXPECT_EQ(second->processes[0].user, "root");
-    EXPECT_EQ(second->processes[2].name, "macOS kernel (kernel_task)");
-    EXPECT_FALSE(second->processes[2].needsHelper);
+    // The task name, cut to 15 bytes, gets the whole program's name.
+    EXPECT_EQ(second->processes[2].name, "File indexing (tracker-miner-fs-3)");
+    EXPECT_TRUE(second->processes[2].needsHelper);
 
     // A failed run keeps the baseline and the run count.
     EXPECT_EQ(s.run(107, std::nullopt), std::nullopt);
@@ -183,13 +184,27 @@ TEST(SystemProcessSampler, RatesBetweenRuns) {
 TEST(SystemProcessNames, FriendlyNames) {
     using F = SystemProcessNames::Friendly;
     const std::vector<std::pair<std::string, F>> cases = {
-        {"/System/Library/CoreServices/TimeMachine/backupd", {"Time Machine (backupd)", true}},
-        {"kernel_task", {"macOS kernel (kernel_task)", false}},
-        {"/usr/libexec/mdworker_shared", {"Spotlight indexing (mdworker_shared)", true}},
-        {"mds", {"Spotlight indexing (mds)", true}},
-        {"mdsync", {"Spotlight indexing (mdsync)", true}},
-        {"mdworker-extra", {"Spotlight indexing (mdworker-extra)", true}},
-        {"mdsomething", {"mdsomething", false}},
+        // Paths and whole task names.
+        {"/usr/sbin/updatedb.plocate", {"File indexing (updatedb.plocate)", true}},
+        {"/usr/libexec/tracker-extract-3", {"File indexing (tracker-extract-3)", true}},
+        {"baloo_file", {"File indexing (baloo_file)", true}},
+        {"localsearch-3", {"File indexing (localsearch-3)", true}},
+        {"restic", {"Backups (restic)", true}},
+        {"/usr/bin/timeshift", {"Backups (timeshift)", true}},
+        {"borg", {"Backups (borg)", true}},
+        // What `ps` prints for names longer than 15 bytes.
+        {"updatedb.plocat", {"File indexing (updatedb.plocate)", true}},
+        {"tracker-miner-f", {"File indexing (tracker-miner-fs-3)", true}},
+        {"tracker-extract", {"File indexing (tracker-extract-3)", true}},
+        {"baloo_file_extr", {"File indexing (baloo_file_extractor)", true}},
+        {"localsearch-ext", {"File indexing (localsearch-extractor-3)", true}},
+        {"deja-dup-monito", {"Backups (deja-dup-monitor)", true}},
+        // Near misses and everything else keep their own name.
+        {"tracker-miner", {"tracker-miner", false}},
+        {"restic2", {"restic2", false}},
+        {"baloo_file_extractor_x", {"baloo_file_extractor_x", false}},
+        {"python3", {"python3", false}},
+        {"mdworker_shared", {"mdworker_shared", false}},
         {"/usr/sbin/cron", {"cron", false}},
         {"Web Content", {"Web Content", false}},
         {"/usr/bin/", {"bin", false}},

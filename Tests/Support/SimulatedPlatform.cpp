@@ -91,9 +91,10 @@ Pid SimulatedPlatform::front() {
     return front_;
 }
 
-void SimulatedPlatform::setPowerAssertionList(std::optional<std::vector<PowerAssertion>> list) {
+void SimulatedPlatform::setBusy(Pid pid, std::optional<BusyReason> reason) {
     std::lock_guard<std::mutex> g(lock_);
-    assertions_ = std::move(list);
+    if (reason) busy_[pid] = *reason;
+    else busy_.erase(pid);
 }
 
 void SimulatedPlatform::setDataDirectory(std::string dir) {
@@ -286,29 +287,19 @@ std::string SimulatedPlatform::commandLine(Pid pid) {
     return it == procs_.end() ? "" : it->second.cmd;
 }
 
-std::optional<ProcessIdentity> SimulatedPlatform::identity(Pid pid) {
+std::optional<ProcessFacts> SimulatedPlatform::processFacts(Pid pid, FactsWanted wanted) {
     std::lock_guard<std::mutex> g(lock_);
     auto it = procs_.find(pid);
-    if (it == procs_.end()) return std::nullopt;
-    return ProcessIdentity{it->second.start, it->second.uid, it->second.zombie};
-}
-
-std::optional<ProcessUsage> SimulatedPlatform::usage(Pid pid) {
-    std::lock_guard<std::mutex> g(lock_);
-    auto it = procs_.find(pid);
-    if (it == procs_.end() || it->second.zombie || it->second.unreadable) return std::nullopt;
-    ProcessUsage u;
-    u.start = it->second.start;
-    u.totalTicks = static_cast<uint64_t>(std::llround(it->second.cpuSeconds * 1e9));
-    u.perfTicks = static_cast<uint64_t>(std::llround(it->second.perfSeconds * 1e9));
-    return u;
-}
-
-std::optional<Sample> SimulatedPlatform::sample(Pid pid) {
-    std::lock_guard<std::mutex> g(lock_);
-    auto it = procs_.find(pid);
-    if (it == procs_.end() || it->second.zombie || it->second.unreadable) return std::nullopt;
-    return Sample{it->second.cpuSeconds, it->second.start, it->second.priority};
+    if (it == procs_.end() || it->second.unreadable) return std::nullopt;
+    const SimProcess& p = it->second;
+    ProcessFacts f;
+    f.start = p.start;
+    f.zombie = p.zombie;
+    f.cpuTicks = static_cast<uint64_t>(std::llround(p.cpuSeconds * 1e9));
+    f.priority = p.priority;
+    if (wanted.perfShare) f.perfTicks = static_cast<uint64_t>(std::llround(p.perfSeconds * 1e9));
+    if (wanted.uid) f.uid = p.uid;
+    return f;
 }
 
 int SimulatedPlatform::sendSignal(Pid pid, int sig) {
@@ -392,9 +383,16 @@ Pid SimulatedPlatform::startFrontTracking(std::function<void(Pid)> onChange) {
     return front_;
 }
 
-std::optional<std::vector<PowerAssertion>> SimulatedPlatform::powerAssertions() {
+std::optional<BusyReason> SimulatedPlatform::busyReason(const std::set<Pid>& pids) {
     std::lock_guard<std::mutex> g(lock_);
-    return assertions_;
+    std::optional<BusyReason> out;
+    for (Pid pid : pids) {
+        auto it = busy_.find(pid);
+        if (it == busy_.end()) continue;
+        if (it->second == BusyReason::playingAudio) return it->second;
+        out = it->second;
+    }
+    return out;
 }
 
 std::string SimulatedPlatform::dataDirectory() {

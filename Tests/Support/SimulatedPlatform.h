@@ -4,7 +4,7 @@
 // responsible processes and a CPU demand in cores; their CPU counters advance
 // with the virtual clock unless they are stopped (SIGSTOP) or zombies. Cores
 // accumulate tick counters from the running demand. Apps, the front app and
-// power assertions are set by the test.
+// busy reasons are set by the test.
 //
 // Time moves in two ways:
 //  - `advance(seconds)` from the test thread (single-threaded tests);
@@ -30,13 +30,13 @@ struct SimProcess {
     std::string cmd;             ///< flattened command line; "" reads as unreadable
     uint32_t uid = 1000;
     Pid responsible = 0;         ///< 0: unknown
-    int32_t priority = 31;
+    int32_t priority = kNormalPriority;
     double demand = 0;           ///< cores it would use when running
     double perfShare = 1.0;      ///< share of its CPU on performance cores
     bool stopped = false;
     bool zombie = false;
     bool demoted = false;
-    bool unreadable = false;     ///< counters cannot be read (another user's process)
+    bool unreadable = false;     ///< its facts cannot be read (another user's process where /proc hides them)
     double cpuSeconds = 0;       ///< cumulative CPU
     double perfSeconds = 0;
 };
@@ -68,7 +68,8 @@ public:
     /// Makes `pid` the front app and calls the tracking callback at once.
     void setFront(Pid pid);
     Pid front();
-    void setPowerAssertionList(std::optional<std::vector<PowerAssertion>> list);
+    /// Makes `pid` play audio or keep the computer awake; absent clears it.
+    void setBusy(Pid pid, std::optional<BusyReason> reason);
     void setDataDirectory(std::string dir);
     void setMyPid(Pid pid);
     void setMyUid(uint32_t uid);
@@ -106,9 +107,7 @@ public:
     Pid responsiblePid(Pid pid) override;
     std::string exePath(Pid pid) override;
     std::string commandLine(Pid pid) override;
-    std::optional<ProcessIdentity> identity(Pid pid) override;
-    std::optional<ProcessUsage> usage(Pid pid) override;
-    std::optional<Sample> sample(Pid pid) override;
+    std::optional<ProcessFacts> processFacts(Pid pid, FactsWanted wanted) override;
     int sendSignal(Pid pid, int signal) override;
     bool demote(Pid pid) override;
     bool promote(Pid pid) override;
@@ -117,7 +116,7 @@ public:
     int activeCores() override;
     std::optional<RunningAppInfo> lookupApp(Pid pid) override;
     Pid startFrontTracking(std::function<void(Pid)> onChange) override;
-    std::optional<std::vector<PowerAssertion>> powerAssertions() override;
+    std::optional<BusyReason> busyReason(const std::set<Pid>& pids) override;
     std::string dataDirectory() override;
     std::string ownBundlePath() override { return "/usr/share/applications/trevlin.desktop"; }
 
@@ -146,7 +145,7 @@ private:
     std::vector<double> coreTotal_;  // seconds per core
     Pid front_ = 0;
     std::function<void(Pid)> frontCallback_;
-    std::optional<std::vector<PowerAssertion>> assertions_;
+    std::map<Pid, BusyReason> busy_;
     std::string dataDir_ = "/tmp/trevlin-sim";
     Pid myPid_ = 99999;
     uint32_t myUid_ = 1000;
