@@ -1,5 +1,6 @@
 #include "AppCatalog.h"
 
+#include "AppKey.h"
 #include "BundlePaths.h"
 #include "Launchers.h"
 #include "ProcessUtil.h"
@@ -106,7 +107,7 @@ bool isCriticalByName(const std::string& name) {
 
 AppScanner::AppScanner(EngineContext& context, std::string path)
     : context_(context), platform_(context.platform()), path_(std::move(path)), prefix_(path_ + "/") {
-    if (Launchers::isGroupKey(path_)) launcherExe_ = path_;
+    if (AppKey::isGroupKey(path_)) launcherExe_ = path_;
 }
 
 std::vector<Pid> AppScanner::targetPids() {

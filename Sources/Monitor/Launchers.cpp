@@ -50,18 +50,4 @@ std::optional<std::string> eligibleExecutable(Platform& p, Pid pid, const std::s
     return path;
 }
 
-std::string key(const std::string& executable) {
-    std::string name = lastPathComponent(executable);
-    if (name == "claude" && executable.find("/claude-code/") != std::string::npos) return "cli:claude-code";
-    return kKeyPrefix + name;
-}
-
-std::string displayName(const std::string& key) {
-    if (key == "cli:claude-code") return "Claude Code";
-    if (isGroupKey(key)) return key.substr(4);
-    return key;
-}
-
-bool isGroupKey(const std::string& key) { return startsWith(key, kKeyPrefix); }
-
 }  // namespace trevlin::Launchers

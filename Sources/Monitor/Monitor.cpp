@@ -1,6 +1,6 @@
 #include "Monitor.h"
 
-#include "Launchers.h"
+#include "AppKey.h"
 #include "ProcessUtil.h"
 
 #include <algorithm>
@@ -128,7 +128,7 @@ std::unordered_map<std::string, Acc> Monitor::perProcessPass() {
             // An app process stays with its app; unresolved and command-line
             // processes are looked at again now and then (a launcher may
             // have appeared, or the group may have a new launcher).
-            if ((!rec.group || Launchers::isGroupKey(*rec.group)) && t - rec.groupChecked > kRegroupSeconds)
+            if ((!rec.group || AppKey::isGroupKey(*rec.group)) && t - rec.groupChecked > kRegroupSeconds)
                 resolveGroup(pid, rec, true, t);
             if (rec.group) {
                 Acc& acc = accs[*rec.group];
@@ -136,7 +136,7 @@ std::unordered_map<std::string, Acc> Monitor::perProcessPass() {
                 acc.total += cpu;
                 acc.p += static_cast<double>(dP) * spt;
                 acc.count += 1;
-                if (Launchers::isGroupKey(*rec.group)) {
+                if (AppKey::isGroupKey(*rec.group)) {
                     acc.progs[rec.prog] += cpu;
                     acc.progCount[rec.prog] += 1;
                 }
@@ -154,7 +154,7 @@ std::unordered_map<std::string, Acc> Monitor::perProcessPass() {
             if (rec.group) {
                 Acc& acc = accs[*rec.group];
                 acc.count += 1;
-                if (Launchers::isGroupKey(*rec.group)) acc.progCount[rec.prog] += 1;
+                if (AppKey::isGroupKey(*rec.group)) acc.progCount[rec.prog] += 1;
             }
             recs_[pid] = std::move(rec);
         }
@@ -196,9 +196,9 @@ void Monitor::resolveGroup(Pid pid, ProcRec& rec, bool known, double t) {
     // A member of a command-line group that still runs the same program
     // stays in its group when the launcher has exited (it then resolves to
     // nothing); it only moves when another group claims it.
-    if (group || !sameExecutable || !rec.group || !Launchers::isGroupKey(*rec.group)) rec.group = std::move(group);
+    if (group || !sameExecutable || !rec.group || !AppKey::isGroupKey(*rec.group)) rec.group = std::move(group);
     rec.groupChecked = t;
-    if (rec.group && Launchers::isGroupKey(*rec.group) && rec.prog.empty()) rec.prog = lastPathComponent(rec.exe);
+    if (rec.group && AppKey::isGroupKey(*rec.group) && rec.prog.empty()) rec.prog = lastPathComponent(rec.exe);
 }
 
 std::vector<AppUsage> Monitor::fullPassRows(double dt) {

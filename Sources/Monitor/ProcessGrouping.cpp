@@ -1,5 +1,6 @@
 #include "ProcessGrouping.h"
 
+#include "AppKey.h"
 #include "Launchers.h"
 #include "ProcessUtil.h"
 
@@ -55,14 +56,14 @@ std::optional<std::string> ProcessGrouping::launcherKey(Pid pid) {
         return it->second.key;
     std::optional<std::string> key;
     if (auto exe = Launchers::eligibleExecutable(platform_, pid, table_.runningAppPids, table_.runningAppTops)) {
-        key = Launchers::key(*exe);
+        key = AppKey::forLauncher(*exe).text();
         auto it = cli_.find(*key);
         if (it != cli_.end()) {
             // The group outlives its launcher; the next launcher takes it over.
             if (it->second.launcherPid != pid && processGone(platform_, it->second.launcherPid)) it->second.launcherPid = pid;
         } else {
             CliRec rec;
-            rec.name = Launchers::displayName(*key);
+            rec.name = AppKey(*key).displayName();
             rec.exe = *exe;
             rec.launcherPid = pid;
             cli_.emplace(*key, std::move(rec));
@@ -75,14 +76,14 @@ std::optional<std::string> ProcessGrouping::launcherKey(Pid pid) {
 std::vector<AppUsage> ProcessGrouping::commandLineRows(const std::unordered_map<std::string, Acc>& accs, double dt) {
     std::vector<AppUsage> rows;
     for (const auto& [key, acc] : accs) {
-        if (!Launchers::isGroupKey(key) || acc.count <= 0) continue;
+        if (!AppKey::isGroupKey(key) || acc.count <= 0) continue;
         auto it = cli_.find(key);
         if (it == cli_.end()) {
             // Processes still point at a group whose record is gone (its
             // launcher verdict is cached): start it afresh.
             CliRec rec;
-            rec.name = Launchers::displayName(key);
-            rec.exe = key == "cli:claude-code" ? "claude" : key.substr(4);
+            rec.name = AppKey(key).displayName();
+            rec.exe = AppKey(key).launcherName();
             it = cli_.emplace(key, std::move(rec)).first;
         }
         CliRec& rec = it->second;

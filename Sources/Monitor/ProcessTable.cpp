@@ -1,5 +1,6 @@
 #include "ProcessTable.h"
 
+#include "AppKey.h"
 #include "BundlePaths.h"
 #include "Launchers.h"
 #include "ProcessUtil.h"
@@ -143,7 +144,7 @@ std::shared_ptr<const ProcessSnapshot> ProcessTable::refreshLocked(double t) {
         auto [it, fresh] = launchers_.try_emplace(launcher);
         if (fresh) {
             if (auto exe = Launchers::eligibleExecutable(platform_, launcher, snap->runningPids, snap->runningTops))
-                it->second = Launchers::key(*exe);
+                it->second = AppKey::forLauncher(*exe).text();
         }
         if (it->second) snap->launcherKeys_.try_emplace(launcher, *it->second);
     }

@@ -1,25 +1,20 @@
 #include "AppModel.h"
 
+#include "AppKey.h"
 #include "Appearance.h"
 #include "Files.h"
-#include "HelperEnvironment.h"
+#include "Journal.h"
 #include "LimiterManager.h"
-#include "LoginItem.h"
+#include "LinuxPlatform.h"
 #include "Log.h"
 #include "Monitor.h"
-#include "Notifier.h"
-#include "LinuxPlatform.h"
 #include "ProcessUtil.h"
 
 #include <QApplication>
 #include <QWidget>
 
-#include <algorithm>
-#include <chrono>
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
 #include <limits>
 #include <set>
 #include <unordered_set>
@@ -54,35 +49,39 @@ AppModel::AppModel(AppModelOptions options, QObject* parent)
     : QObject(parent),
       renderMode_(options.renderMode),
       context_(contextFor(options)),
-      dataDirectory_(options.dataDirectory.empty() ? context_->platform().dataDirectory() : options.dataDirectory),
       journalDirectory_(options.journalDirectory.value_or(context_->platform().dataDirectory())),
-      recordEngineCalls_(options.recordEngineCalls),
       lastSort_(kDistantPast),
       lastLabelUpdate_(kDistantPast) {
-    // 1-2. The machine, the monitor, the queues, the policy with its defaults.
+    const std::string dataDirectory =
+        options.dataDirectory.empty() ? context_->platform().dataDirectory() : options.dataDirectory;
+
+    // 1-2. The machine and the monitor.
     systemInfo_ = SystemInfo::read(context_->platform());
     monitor_ = std::make_unique<Monitor>(context_, systemInfo_);
-    engineQueue_ = std::make_unique<SerialQueue>("trevlin.engine");
-    policy_.config = AutoConfig();
-    systemSampler_ = std::make_unique<SystemProcessSampler>(context_->platform());
-    systemQueue_ = std::make_unique<SerialQueue>("trevlin.system");
-
-    saveTimer_.setSingleShot(true);
-    saveTimer_.setInterval(250);
-    connect(&saveTimer_, &QTimer::timeout, this, [this] { saveNow(); });
 
     // 3. Debug output asked for by the environment.
-    debugSystem_ = envSet("TREVLIN_DEBUG_SYSTEM");
     debugWindows_ = envSet("TREVLIN_DEBUG_WINDOWS");
 
-    // 4-5. The settings, and the policy's thresholds from them.
-    bool settingsFileExisted = true;
-    if (!renderMode_) {
-        LoadedSettings loaded = SettingsStore::load(dataDirectory_);
-        settings_ = loaded.settings;
-        settingsFileExisted = loaded.fileExists;
-    }
-    setAutoConfigFromSettings();
+    // 4-5. The settings; the engine bridge takes Automatic mode's thresholds
+    // from them.
+    settings_ = std::make_unique<SettingsModel>(dataDirectory, renderMode_);
+    engine_ = std::make_unique<EngineBridge>(
+        context_, *settings_, [this](const std::string& path) { return engineName(path); },
+        std::move(options.engineCallObserver));
+    system_ = std::make_unique<SystemProcessesModel>(context_, *monitor_, *settings_, renderMode_, [this] {
+        return latest_ ? std::optional<double>(latest_->other.cores) : std::nullopt;
+    });
+    connect(settings_.get(), &SettingsModel::changed, this, &AppModel::settingsChanged);
+    connect(engine_.get(), &EngineBridge::automaticChanged, this, &AppModel::automaticChanged);
+    connect(engine_.get(), &EngineBridge::asked, this, [this](const AutoQuestion& question) {
+        if (notificationStatus_ == NotificationStatus::allowed && notifier_)
+            notifier_->post(question, settings().autoTriggerCores);
+    });
+    connect(engine_.get(), &EngineBridge::withdrawn, this, [this](const std::string& path) {
+        if (notifier_) notifier_->withdraw(path);
+    });
+    connect(system_.get(), &SystemProcessesModel::systemChanged, this, &AppModel::systemChanged);
+    connect(system_.get(), &SystemProcessesModel::helperChanged, this, &AppModel::helperChanged);
 
     // 6. What the monitor lists.
     monitor_->setHiddenAppPaths({context_->platform().ownBundlePath()});
@@ -109,7 +108,7 @@ AppModel::AppModel(AppModelOptions options, QObject* parent)
     // sampled, so their figures are never those of a frozen process.
     if (!renderMode_) Journal::recoverOrphans(context_->platform(), journalDirectory_);
     if (!renderMode_)
-        for (const std::string& dir : {dataDirectory_, journalDirectory_}) Files::removeStaleTemporaryFiles(dir);
+        for (const std::string& dir : {dataDirectory, journalDirectory_}) Files::removeStaleTemporaryFiles(dir);
     monitor_->start(options.monitorTimer);
 
     // 8. Render mode owns no engine and touches no file.
@@ -119,27 +118,22 @@ AppModel::AppModel(AppModelOptions options, QObject* parent)
     }
 
     // 9. Rules handed to the privileged helper.
-    if (systemLimitsEnabled()) {
-        if (auto bytes = HelperRules::read(HelperEnvironment::productionRulesPath))
-            helperRules_ = HelperRules::parse(*bytes, systemInfo_.logicalCores);
-    }
+    system_->loadHelperRules(systemInfo_.logicalCores);
 
     // 10. The limiter manager, its savings ledger and the saved series.
-    limiter_ = std::make_unique<LimiterManager>(context_, journalDirectory_);
-    limiter_->setEnabled(false);
-    limiter_->ledger().enablePersistence(dataDirectory_ + "/savings.json");
+    engine_->startLimiter(journalDirectory_, dataDirectory + "/savings.json");
     {
-        LimiterManager* manager = limiter_.get();
+        LimiterManager* manager = engine_->limiter();
         // The monitor stops before the manager goes (see the destructor).
         monitor_->setSavedProvider([manager] { return manager->ledger().currentSavedCores(); });
+        savings_ = manager->ledger().summary(context_->platform().wallClock());
     }
-    savings_ = limiter_->ledger().summary(context_->platform().wallClock());
 
     // 11. A complete file from the first launch on.
-    if (!settingsFileExisted) saveNow();
+    if (!settings_->fileExisted()) settings_->saveNow();
 
     // 12. The engine follows the stored rules.
-    syncEngine();
+    engine_->syncEngine();
 
     // 13. Notifications.
     if (options.notifications) {
@@ -148,9 +142,9 @@ AppModel::AppModel(AppModelOptions options, QObject* parent)
         notifier_->onAnswer = [this](const std::string& path, const std::string& name, AutoAnswer a) {
             answer(path, name, a);
         };
-        notifier_->refreshStatus([this](const std::string& status) { setNotificationStatus(status); });
+        notifier_->refreshStatus([this](NotificationStatus status) { setNotificationStatus(status); });
     } else {
-        setNotificationStatus("unavailable");
+        setNotificationStatus(NotificationStatus::unavailable);
     }
 
     // 14. Open at login.
@@ -159,13 +153,12 @@ AppModel::AppModel(AppModelOptions options, QObject* parent)
 
 AppModel::~AppModel() {
     shutdownEngine();
-    saveTimer_.stop();
-    // The system queue's timer reads the monitor and the sampler: end it first.
-    stopSystemSampling();
-    systemQueue_.reset();
+    // The system queue's timer reads the monitor: it ends first. The monitor
+    // is stopped, so nothing reads the limiter's ledger any more.
+    system_.reset();
     monitor_.reset();
-    engineQueue_.reset();
-    limiter_.reset();
+    engine_.reset();
+    settings_.reset();
 }
 
 // Samples -------------------------------------------------------------------------
@@ -184,12 +177,12 @@ void AppModel::receive(const MonitorSnapshot& sample) {
 
     updateSystemSampling();
     if (renderMode_ || windowVisible_ || panelVisible_) publish(sample);
-    runPolicy(sample);
+    engine_->runPolicy(sample);
 }
 
 void AppModel::publish(const MonitorSnapshot& sample) {
-    if (limiter_) {
-        savings_ = limiter_->ledger().summary(context_->platform().wallClock());
+    if (LimiterManager* manager = engine_->limiter()) {
+        savings_ = manager->ledger().summary(context_->platform().wallClock());
         emit savingsChanged();
     }
     snapshot_ = sample;
@@ -291,7 +284,7 @@ void AppModel::visibilityChanged(bool wasVisible) {
 }
 
 void AppModel::updateMonitorMode() {
-    bool autoActive = settings_.autoEnabled && settings_.masterEnabled;
+    bool autoActive = settings().autoEnabled && settings().masterEnabled;
     monitor_->setLightweight(!renderMode_ && !windowVisible_ && !panelVisible_ && !autoActive);
 }
 
@@ -319,21 +312,6 @@ void AppModel::setEditingPath(std::optional<std::string> path) {
     emit editingChanged();
 }
 
-void AppModel::setShowSystemProcesses(bool on) {
-    if (on == settings_.showSystemProcesses) return;
-    settings_.showSystemProcesses = on;
-    persist();
-    emit settingsChanged();
-    updateSystemSampling();
-}
-
-void AppModel::setChartRangeMinutes(int minutes) {
-    if (minutes == settings_.chartRangeMinutes) return;
-    settings_.chartRangeMinutes = minutes;
-    persist();
-    emit settingsChanged();
-}
-
 std::optional<ChartPoint> AppModel::chartPoint(int secondsAgo) const {
     auto h = monitor_->historyPoint(secondsAgo, 3);
     if (!h) return std::nullopt;
@@ -346,7 +324,7 @@ std::optional<ChartPoint> AppModel::chartPoint(int secondsAgo) const {
     if (h->saved > 0.005f)
         point.wouldHaveUsed = std::min<double>(h->p + h->e + h->saved, systemInfo_.logicalCores);
     for (const auto& [key, cores] : h->apps)
-        point.apps.push_back({displayName(key), cores, key.rfind("cli:", 0) == 0});
+        point.apps.push_back({displayName(key), cores, AppKey::isGroupKey(key)});
     return point;
 }
 
@@ -366,15 +344,21 @@ std::string AppModel::displayName(const std::string& path) const {
         for (const auto& app : snapshot_->apps)
             if (app.bundlePath == path) return app.name;
     }
-    if (path.rfind("cli:", 0) == 0) return path == "cli:claude-code" ? "Claude Code" : path.substr(4);
-    return deletingPathExtension(lastPathComponent(path));
+    return AppKey(path).displayName();
+}
+
+std::string AppModel::engineName(const std::string& path) const {
+    // The name the app has in the latest sample; before one has been seen,
+    // the name the interface would show.
+    auto app = latestApp(path);
+    return app ? app->name : displayName(path);
 }
 
 bool AppModel::passesVisibilityFilter(const AppUsage& app) const {
     if (app.isUserFacing || app.cores > 0.2) return true;
-    if (autoLimits_.count(app.bundlePath)) return true;
-    auto stored = settings_.rules.find(app.bundlePath);
-    return stored != settings_.rules.end() && stored->second.mode != RuleMode::off;
+    if (autoLimits().count(app.bundlePath)) return true;
+    auto stored = settings().rules.find(app.bundlePath);
+    return stored != settings().rules.end() && stored->second.mode != RuleMode::off;
 }
 
 std::vector<AppUsage> AppModel::ordered(AppKind kind, bool showBackground) const {
@@ -404,13 +388,8 @@ std::vector<AppUsage> AppModel::topApps() const {
 }
 
 std::optional<LimiterStatus> AppModel::status(const std::string& path) const {
-    if (!settings_.masterEnabled) return std::nullopt;
+    if (!settings().masterEnabled) return std::nullopt;
     return liveStatus(path);
-}
-
-std::optional<LimiterStatus> AppModel::liveStatus(const std::string& path) const {
-    if (!limiter_) return std::nullopt;
-    return limiter_->status(path);
 }
 
 std::optional<AppUsage> AppModel::latestApp(const std::string& path) const {
@@ -422,130 +401,42 @@ std::optional<AppUsage> AppModel::latestApp(const std::string& path) const {
 
 // System processes ---------------------------------------------------------------------
 
-void AppModel::updateSystemSampling() {
-    bool appsShown = windowVisible_ && section_ == Section::apps;
-    if (appsShown && systemLimitsEnabled()) refreshHelper();
+void AppModel::updateSystemSampling() { system_->update(windowVisible_ && section_ == Section::apps); }
 
-    bool wanted = !renderMode_ && settings_.showSystemProcesses && appsShown;
-    if (wanted && !systemSampling_) {
-        startSystemSampling();
-    } else if (!wanted && systemSampling_) {
-        stopSystemSampling();
-        systemRows_.clear();
-        systemState_ = settings_.showSystemProcesses ? "measuring" : "off";
-        emit systemChanged();
-    } else if (!wanted && !settings_.showSystemProcesses && systemState_ != "off") {
-        systemState_ = "off";
-        systemRows_.clear();
-        emit systemChanged();
-    }
+void AppModel::setShowSystemProcesses(bool on) {
+    settings_->setShowSystemProcesses(on);
+    updateSystemSampling();
 }
 
-void AppModel::startSystemSampling() {
-    systemSampling_ = true;
-    uint64_t generation = ++systemGeneration_;
-    systemState_ = "measuring";
-    emit systemChanged();
-    Monitor* monitor = monitor_.get();
-    SystemProcessSampler* sampler = systemSampler_.get();
-    const bool debug = debugSystem_;
-    systemQueue_->startTimer(0.2, 5.0, [this, monitor, sampler, generation, debug] {
-        // The machine's own clock: `ps` runs at most every 4.5 s of real time.
-        double uptime = std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-        if (uptime - lastSystemRun_ < 4.5) return;
-        lastSystemRun_ = uptime;
-        std::set<Pid> excluded;
-        for (Pid pid : monitor->countedPids()) excluded.insert(pid);
-        excluded.insert(myPid(context_->platform()));
-        std::optional<SystemBreakdown> result = sampler->sample(excluded, 4.0);
-        if (debug) {
-            char when[64];
-            std::time_t t = std::time(nullptr);
-            std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S +0000", std::gmtime(&t));
-            logStderr("Trevlin system ps run #" + std::to_string(sampler->runs()) + " at " + when);
-        }
-        QMetaObject::invokeMethod(
-            this,
-            [this, result, generation] {
-                if (systemSampling_ && generation == systemGeneration_) applySystemBreakdown(result);
-            },
-            Qt::QueuedConnection);
-    });
+// Rules and Automatic mode's switches ------------------------------------------------------
+
+void AppModel::setMaster(bool on) {
+    engine_->setMaster(on);
+    updateMonitorMode();
+    if (on) requestNotificationPermissionIfNeeded();
 }
 
-void AppModel::stopSystemSampling() {
-    if (!systemQueue_) return;
-    systemSampling_ = false;
-    ++systemGeneration_;
-    systemQueue_->cancelTimer();
-    SystemProcessSampler* sampler = systemSampler_.get();
-    systemQueue_->async([this, sampler] {
-        sampler->reset();
-        lastSystemRun_ = -1e18;
-    });
+void AppModel::setAutoEnabled(bool on) {
+    engine_->setAutoEnabled(on);
+    updateMonitorMode();
+    if (on) requestNotificationPermissionIfNeeded();
 }
 
-void AppModel::applySystemBreakdown(const std::optional<SystemBreakdown>& breakdown) {
-    if (!breakdown) {
-        systemRows_.clear();
-        systemState_ = "failed";
-        emit systemChanged();
-        return;
-    }
-    if (breakdown->interval <= 0) return;  // the first run only lays the baseline
-    // The rates cover at most 60 s, so the newest 60 points of "other" suffice.
-    MonitorHistory other = monitor_->history(60, std::vector<std::string>{});
-    std::optional<double> latestOther;
-    if (latest_) latestOther = latest_->other.cores;
-    systemRows_ = buildSystemRows(*breakdown, other.other, latestOther, systemLimitsEnabled(), AllowList::production());
-    systemState_ = "ready";
-    emit systemChanged();
-    if (systemLimitsEnabled()) refreshHelper();
+void AppModel::setAutoTrigger(std::optional<double> cores, std::optional<double> seconds,
+                              std::optional<double> limit) {
+    engine_->setAutoTrigger(cores, seconds, limit);
+    // The notification's first button names the cap.
+    if (limit) applyNotificationCategory();
 }
 
-// The privileged helper ------------------------------------------------------------------
-
-bool AppModel::systemLimitsEnabled() const {
-    const char* env = std::getenv("TREVLIN_EXPERIMENTAL_SYSTEM");
-    return settings_.experimentalSystemLimits || (env && std::string(env) == "1");
-}
-
-void AppModel::setHelperRule(HelperGroup group, std::optional<HelperRule> rule) {
-    if (renderMode_ || !systemLimitsEnabled()) return;
-    if (rule) helperRules_[group] = *rule;
-    else helperRules_.erase(group);
-    try {
-        HelperClient::writeRules(helperRules_, HelperEnvironment::productionRulesPath);
-        helperWriteError_.reset();
-    } catch (const std::exception& e) {
-        helperWriteError_ = helperState_ == HelperState::notInstalled
-                                ? std::string("Helper not installed")
-                                : "Couldn't write the rules file (" + std::string(e.what()) + ")";
-    }
-    emit helperChanged();
-}
-
-void AppModel::refreshHelper() {
-    if (renderMode_ || !systemLimitsEnabled()) return;
-    auto status = HelperClient::readStatus(HelperEnvironment::productionStatusPath);
-    bool installed = HelperClient::binaryInstalled(HelperEnvironment::installedBinary);
-    HelperState state = HelperClient::state(status, installed, context_->platform().wallClock());
-    bool changed = status != helperStatus_ || state != helperState_;
-    helperStatus_ = std::move(status);
-    helperState_ = state;
-    if (changed) emit helperChanged();
-}
-
-std::optional<double> AppModel::helperSaved(HelperGroup group) const {
-    if (helperState_ != HelperState::running || !helperStatus_) return std::nullopt;
-    const HelperGroupStatus* g = helperStatus_->group(group);
-    if (!g) return std::nullopt;
-    return g->savedCores;
+void AppModel::setAutoAction(const std::string& action) {
+    if (engine_->setAutoAction(action)) applyNotificationCategory();
 }
 
 Pill AppModel::helperPill(HelperGroup group) const {
-    auto it = helperRules_.find(group);
-    if (it == helperRules_.end()) return Pill{"Off", PillStyle::off, false};
+    const auto& rules = helperRules();
+    auto it = rules.find(group);
+    if (it == rules.end()) return Pill{"Off", PillStyle::off, false};
     char text[64];
     std::snprintf(text, sizeof text, "%g cores", it->second.cores);
     std::string t = text;
@@ -556,18 +447,14 @@ Pill AppModel::helperPill(HelperGroup group) const {
 // Other switches ----------------------------------------------------------------------------
 
 void AppModel::setShowInDock(bool on) {
-    settings_.showInDock = on;
-    persist();
-    emit settingsChanged();
+    settings_->setShowInDock(on);
     if (renderMode_) return;
     emit dockPresenceChanged();
-    Appearance::apply(settings_.appearance);
+    Appearance::apply(settings().appearance);
 }
 
 void AppModel::setAppearance(const std::string& name) {
-    settings_.appearance = name;
-    persist();
-    emit settingsChanged();
+    settings_->setAppearance(name);
     Appearance::apply(name);
 }
 
@@ -584,87 +471,42 @@ void AppModel::refreshLoginStatus() {
     emit loginChanged();
 }
 
-void AppModel::setNotificationStatus(const std::string& status) {
+void AppModel::setNotificationStatus(NotificationStatus status) {
     if (status == notificationStatus_) return;
     notificationStatus_ = status;
     emit notificationStatusChanged();
 }
 
 void AppModel::applyNotificationCategory() {
-    if (notifier_) notifier_->registerCategory(settings_.autoLimitCores, settings_.autoAction == "pause");
+    if (notifier_) notifier_->registerCategory(settings().autoLimitCores, settings().autoAction == "pause");
 }
 
 void AppModel::requestNotificationPermissionIfNeeded() {
     if (!notifier_) return;
-    notifier_->refreshStatus([this](const std::string& status) {
+    notifier_->refreshStatus([this](NotificationStatus status) {
         setNotificationStatus(status);
-        if (status == "not asked yet" && notifier_)
-            notifier_->requestPermission([this](const std::string& s) { setNotificationStatus(s); });
+        if (status == NotificationStatus::notAskedYet && notifier_)
+            notifier_->requestPermission([this](NotificationStatus s) { setNotificationStatus(s); });
     });
 }
 
 void AppModel::refreshNotificationStatus() {
-    if (notifier_) notifier_->refreshStatus([this](const std::string& status) { setNotificationStatus(status); });
+    if (notifier_) notifier_->refreshStatus([this](NotificationStatus status) { setNotificationStatus(status); });
 }
 
 void AppModel::showWelcomeIfFirstLaunch() {
-    if (renderMode_ || settings_.welcomeShown) return;
-    settings_.welcomeShown = true;
-    persist();
-    emit settingsChanged();
+    if (renderMode_ || settings().welcomeShown) return;
+    settings_->setWelcomeShown();
     setSection(Section::overview);
     emit showMainWindowRequested(true);
-}
-
-// Settings file ---------------------------------------------------------------------------------
-
-void AppModel::persist() {
-    if (renderMode_) return;
-    saveTimer_.start();  // restarts a pending save: one write after a burst
-}
-
-void AppModel::cancelPendingSave() { saveTimer_.stop(); }
-
-bool AppModel::savePending() const { return saveTimer_.isActive(); }
-
-void AppModel::saveNow() {
-    if (renderMode_) return;
-    SettingsStore::saveNow(settings_, dataDirectory_);
 }
 
 // Shut-down ---------------------------------------------------------------------------------------
 
 void AppModel::shutdownEngine() {
-    if (engineShutDown_) return;
-    engineShutDown_ = true;
+    if (engine_->isShutDown()) return;
     monitor_->stop();
-    if (limiter_) {
-        LimiterManager* manager = limiter_.get();
-        engineQueue_->sync([this, manager] {
-            manager->shutdown();
-            recordEngineCall("shutdown");
-        });
-    }
-}
-
-void AppModel::waitForEngine() {
-    engineQueue_->sync([] {});
-}
-
-void AppModel::recordEngineCall(std::string call) {
-    if (!recordEngineCalls_) return;
-    std::lock_guard<std::mutex> g(engineCallsLock_);
-    engineCalls_.push_back(std::move(call));
-}
-
-std::vector<std::string> AppModel::engineCalls() {
-    std::lock_guard<std::mutex> g(engineCallsLock_);
-    return engineCalls_;
-}
-
-void AppModel::clearEngineCalls() {
-    std::lock_guard<std::mutex> g(engineCallsLock_);
-    engineCalls_.clear();
+    engine_->shutdown();
 }
 
 }  // namespace trevlin

@@ -1,13 +1,17 @@
 // The one object that ties the interface, the settings file and the engine
 // together.
 //
-// It owns the engine (monitor, limiter manager, Automatic mode's policy,
-// system process sampler) and the decoded settings, receives every monitor
-// sample on the main thread, decides what the interface is shown, turns the
-// user's stored rules and Automatic mode's decisions into the engine's rule
-// set, and keeps Automatic mode's questions. Views read its state and call
-// its operations; every change of an area is announced with that area's
-// signal.
+// It receives every monitor sample on the main thread, decides what the
+// interface is shown and keeps the observable state that every view reads.
+// Views read its state and call its operations; every change of an area is
+// announced with that area's signal. The work behind the operations is done
+// by three collaborators the model owns:
+// - `SettingsModel`: the user's choices and settings.json; every change goes
+//   through a setter that saves and announces it;
+// - `EngineBridge`: stored rules and Automatic mode turned into the limiter's
+//   rule set, Automatic mode's questions and the answers to them;
+// - `SystemProcessesModel`: the system process rows and the privileged
+//   helper's files.
 //
 // Threads: all state lives on the main thread. The limiter manager is only
 // ever called on the "trevlin.engine" queue (posted in order; the model waits
@@ -17,35 +21,38 @@
 
 #include "AutoAnswer.h"
 #include "AutoPolicy.h"
+#include "EngineBridge.h"
 #include "EngineContext.h"
 #include "HelperClient.h"
 #include "LimiterStatus.h"
+#include "LoginItem.h"
 #include "MonitorTypes.h"
+#include "Notifier.h"
 #include "Pill.h"
 #include "Rule.h"
 #include "SavingsLedger.h"
-#include "SerialQueue.h"
 #include "Settings.h"
+#include "SettingsModel.h"
 #include "SystemInfo.h"
-#include "SystemProcesses.h"
+#include "SystemProcessesModel.h"
 #include "SystemRows.h"
 
 #include <QObject>
-#include <QTimer>
 
 #include <cstdint>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace trevlin {
 
-class LimiterManager;
 class Monitor;
-class Notifier;
+
+namespace testing {
+class AppModelProbe;
+}
 
 /// The pages of the main window.
 enum class Section { overview, apps, automatic, settings };
@@ -96,10 +103,10 @@ struct AppModelOptions {
     /// samples reach the model only through `receive`.
     bool monitorTimer = true;
     /// False: no notification server is asked anything; the status stays
-    /// "unavailable".
+    /// `unavailable`.
     bool notifications = true;
-    /// Keep a trail of the calls made into the limiter manager (tests).
-    bool recordEngineCalls = false;
+    /// Told of each call made into the limiter manager, from the first on.
+    EngineCallObserver engineCallObserver;
 };
 
 class AppModel : public QObject {
@@ -117,28 +124,27 @@ public:
     const MonitorHistory& history() const { return history_; }
     const ChartData& chartData() const { return chartData_; }
     int64_t statusTick() const { return statusTick_; }
-    const AppSettings& settings() const { return settings_; }
-    /// For the pages that write one field directly; call `persist()` after.
-    AppSettings& mutableSettings() { return settings_; }
-    const std::map<std::string, Rule>& autoLimits() const { return autoLimits_; }
-    const std::vector<AutoQuestion>& pendingQuestions() const { return pendingQuestions_; }
-    const std::string& notificationStatus() const { return notificationStatus_; }
-    const std::string& loginStatus() const { return loginStatus_; }
+    /// Read only: every choice changes through its setter below.
+    const AppSettings& settings() const { return settings_->value(); }
+    const std::map<std::string, Rule>& autoLimits() const { return engine_->autoLimits(); }
+    const std::vector<AutoQuestion>& pendingQuestions() const { return engine_->pendingQuestions(); }
+    NotificationStatus notificationStatus() const { return notificationStatus_; }
+    LoginStatus loginStatus() const { return loginStatus_; }
     const std::optional<std::string>& loginError() const { return loginError_; }
     Section section() const { return section_; }
     void setSection(Section section);
     const SavingsSummary& savings() const { return savings_; }
-    const std::vector<SystemRow>& systemRows() const { return systemRows_; }
-    const std::string& systemState() const { return systemState_; }
+    const std::vector<SystemRow>& systemRows() const { return system_->rows(); }
+    SystemState systemState() const { return system_->state(); }
     const std::optional<std::string>& editingPath() const { return editingPath_; }
     /// Opens (a key) or closes (none) the rule editor, and nothing else.
     void setEditingPath(std::optional<std::string> path);
     const std::optional<HelperGroup>& editingSystemGroup() const { return editingSystemGroup_; }
     void setEditingSystemGroup(std::optional<HelperGroup> group);
-    const HelperRules::RuleMap& helperRules() const { return helperRules_; }
-    const std::optional<HelperStatusFile>& helperStatus() const { return helperStatus_; }
-    HelperState helperState() const { return helperState_; }
-    const std::optional<std::string>& helperWriteError() const { return helperWriteError_; }
+    const HelperRules::RuleMap& helperRules() const { return system_->helperRules(); }
+    const std::optional<HelperStatusFile>& helperStatus() const { return system_->helperStatus(); }
+    HelperState helperState() const { return system_->helperState(); }
+    const std::optional<std::string>& helperWriteError() const { return system_->helperWriteError(); }
     bool showBackgroundApps() const { return showBackgroundApps_; }
     void setShowBackgroundApps(bool on);
     bool renderMode() const { return renderMode_; }
@@ -148,13 +154,10 @@ public:
     std::optional<AppUsage> app(const std::string& path) const { return latestApp(path); }
     /// The history `secondsAgo` seconds back; absent beyond what is recorded.
     std::optional<ChartPoint> chartPoint(int secondsAgo) const;
-    /// The stored view settings; each saves and notifies every view.
-    void setShowSystemProcesses(bool on);
-    void setChartRangeMinutes(int minutes);
     bool windowVisible() const { return windowVisible_; }
     bool panelVisible() const { return panelVisible_; }
     /// Whether the app shows in the task bar (true) or lives in the tray only.
-    bool regularApplication() const { return settings_.showInDock; }
+    bool regularApplication() const { return settings().showInDock; }
 
     // Samples and what is shown -------------------------------------------------
     /// One monitor sample, on the main thread (the monitor's callback hops here).
@@ -174,28 +177,38 @@ public:
     /// The limiter's live status while limiting is on.
     std::optional<LimiterStatus> status(const std::string& path) const;
     /// The same regardless of the main switch (for pills).
-    std::optional<LimiterStatus> liveStatus(const std::string& path) const;
+    std::optional<LimiterStatus> liveStatus(const std::string& path) const { return engine_->status(path); }
 
     // Rules and Automatic mode --------------------------------------------------
-    RuleMode effectiveMode(const std::string& path) const;
+    RuleMode effectiveMode(const std::string& path) const { return engine_->effectiveMode(path); }
     /// The stored rule to show in the rule editor.
-    StoredRule rule(const std::string& path) const;
+    StoredRule rule(const std::string& path) const { return engine_->rule(path); }
     /// The engine rule of an automatic limit, at `cores` (the setting when absent).
-    Rule autoRule(const std::string& path, std::optional<double> cores = std::nullopt) const;
-    AutoStance autoStance(const std::string& path) const;
+    Rule autoRule(const std::string& path, std::optional<double> cores = std::nullopt) const {
+        return engine_->autoRule(path, cores);
+    }
+    AutoStance autoStance(const std::string& path) const { return engine_->autoStance(path); }
     /// Pushes the current rule map and main switch to the limiter manager.
-    void syncEngine();
-    void runPolicy(const MonitorSnapshot& sample);
-    void answer(const std::string& path, const std::string& name, AutoAnswer answer);
-    void removeDecision(const std::string& path);
+    void syncEngine() { engine_->syncEngine(); }
+    void runPolicy(const MonitorSnapshot& sample) { engine_->runPolicy(sample); }
+    void answer(const std::string& path, const std::string& name, AutoAnswer answer) {
+        engine_->answer(path, name, answer);
+    }
+    void removeDecision(const std::string& path) { engine_->removeDecision(path); }
     void setMaster(bool on);
     void setAutoEnabled(bool on);
     void setAutoTrigger(std::optional<double> cores, std::optional<double> seconds, std::optional<double> limit);
     void setAutoAction(const std::string& action);
-    /// Whether Automatic mode may also hold back command-line work; saved.
-    void setAutoIncludeCommandLine(bool on);
+    /// Lets Automatic mode consider command-line groups (the Automatic page).
+    void setAutoIncludeCommandLine(bool on) {
+        settings_->setAutoIncludeCommandLine(on);
+        // Command-line work's effective mode follows this setting at once.
+        engine_->syncEngine();
+    }
     /// Stores (or, with none, removes) the user's rule for an app and applies it.
-    void setStoredRule(const std::string& path, std::optional<StoredRule> rule);
+    void setStoredRule(const std::string& path, std::optional<StoredRule> rule) {
+        engine_->setStoredRule(path, std::move(rule));
+    }
 
     // Other switches ------------------------------------------------------------
     void setShowInDock(bool on);
@@ -208,42 +221,34 @@ public:
     void showWelcomeIfFirstLaunch();
     /// Opens the rule editor for an app.
     void editRule(const std::string& path);
+    /// The history chart's range (the Overview page).
+    void setChartRangeMinutes(int minutes) { settings_->setChartRangeMinutes(minutes); }
+    /// Shows or hides the system processes on the Apps page; sampling starts
+    /// or stops at once.
+    void setShowSystemProcesses(bool on);
 
     // The privileged helper -----------------------------------------------------
-    bool systemLimitsEnabled() const;
-    void setHelperRule(HelperGroup group, std::optional<HelperRule> rule);
-    void refreshHelper();
+    bool systemLimitsEnabled() const { return system_->systemLimitsEnabled(); }
+    void setHelperRule(HelperGroup group, std::optional<HelperRule> rule) {
+        system_->setHelperRule(group, std::move(rule));
+    }
+    void refreshHelper() { system_->refreshHelper(); }
     /// Cores the helper saves for a group, while it runs and reports one.
-    std::optional<double> helperSaved(HelperGroup group) const;
+    std::optional<double> helperSaved(HelperGroup group) const { return system_->helperSaved(group); }
     /// The pill of a helper group: its cap, or "Off".
     Pill helperPill(HelperGroup group) const;
 
     // Settings file -------------------------------------------------------------
-    /// Saves 0.25 s after the last of a burst of changes.
-    void persist();
-    void cancelPendingSave();
-    void saveNow();
-    bool savePending() const;
-    const std::string& dataDirectory() const { return dataDirectory_; }
+    /// Saves 0.25 s after the last of a burst of changes. The setters do this
+    /// themselves.
+    void persist() { settings_->persist(); }
+    /// Saves at once, dropping a save still pending.
+    void saveNow() { settings_->saveNow(); }
+    const std::string& dataDirectory() const { return settings_->dataDirectory(); }
 
     /// Stops the monitor, then lets go of every held process and waits until
     /// that is done. Safe to call more than once.
     void shutdownEngine();
-
-    // For tests -------------------------------------------------------------------
-    Monitor& monitor() { return *monitor_; }
-    LimiterManager* limiter() { return limiter_.get(); }
-    AutoPolicy& policy() { return policy_; }
-    /// Waits until everything posted to the engine queue so far has run.
-    void waitForEngine();
-    /// The calls made into the limiter manager, in order ("disable",
-    /// "remove KEY", "set KEY", "enable"), when recording was asked for.
-    std::vector<std::string> engineCalls();
-    void clearEngineCalls();
-
-    /// The number form of Automatic mode's log lines: the shortest decimal
-    /// that reads back as the same value, always with a fractional part.
-    static std::string logNumber(double value);
 
 signals:
     void labelChanged();
@@ -268,28 +273,23 @@ signals:
     void showMainWindowRequested(bool front);
 
 private:
+    friend class testing::AppModelProbe;
+
     void publish(const MonitorSnapshot& sample);
     void appendChart();
     void visibilityChanged(bool wasVisible);
     void updateSystemSampling();
-    void startSystemSampling();
-    void stopSystemSampling();
-    void applySystemBreakdown(const std::optional<SystemBreakdown>& breakdown);
     void applyNotificationCategory();
-    void setNotificationStatus(const std::string& status);
-    void clearAutomatic();
-    void setAutoConfigFromSettings();
-    void recordEngineCall(std::string call);
+    void setNotificationStatus(NotificationStatus status);
     bool passesVisibilityFilter(const AppUsage& app) const;
     std::optional<AppUsage> latestApp(const std::string& path) const;
+    /// The name the limiter is given for an app's rule.
+    std::string engineName(const std::string& path) const;
 
     // Fixed at creation.
     const bool renderMode_;
     const std::shared_ptr<EngineContext> context_;
-    const std::string dataDirectory_;
     const std::string journalDirectory_;
-    const bool recordEngineCalls_;
-    bool debugSystem_ = false;
     bool debugWindows_ = false;
     SystemInfo systemInfo_;
 
@@ -299,26 +299,16 @@ private:
     MonitorHistory history_;
     ChartData chartData_;
     int64_t statusTick_ = 0;
-    AppSettings settings_;
-    std::map<std::string, Rule> autoLimits_;
-    std::vector<AutoQuestion> pendingQuestions_;
-    std::string notificationStatus_ = "checking";
-    std::string loginStatus_ = "unknown";
+    NotificationStatus notificationStatus_ = NotificationStatus::checking;
+    LoginStatus loginStatus_ = LoginStatus::unknown;
     std::optional<std::string> loginError_;
     Section section_ = Section::overview;
     SavingsSummary savings_;
-    std::vector<SystemRow> systemRows_;
-    std::string systemState_ = "off";
     std::optional<std::string> editingPath_;
     std::optional<HelperGroup> editingSystemGroup_;
-    HelperRules::RuleMap helperRules_;
-    std::optional<HelperStatusFile> helperStatus_;
-    HelperState helperState_ = HelperState::notInstalled;
-    std::optional<std::string> helperWriteError_;
     bool showBackgroundApps_ = false;
 
     // Private state.
-    AutoPolicy policy_;
     std::optional<MonitorSnapshot> latest_;
     std::vector<std::string> order_;
     double lastSort_;
@@ -329,27 +319,15 @@ private:
     bool windowJustShown_ = false;
     int64_t publishCount_ = 0;
     int64_t chartTick_ = 0;
-    QTimer saveTimer_;
     Notifier* notifier_ = nullptr;
-    bool engineShutDown_ = false;
 
-    // System process sampling: the timer runs on `systemQueue_`; results
-    // are applied only while the sampling that asked for them still runs.
-    bool systemSampling_ = false;
-    uint64_t systemGeneration_ = 0;
-    double lastSystemRun_ = -1e18;  ///< touched on the system queue only
-
-    std::mutex engineCallsLock_;
-    std::vector<std::string> engineCalls_;
-
-    // Destroyed in reverse order: the queues finish before the engine
-    // objects they use go, and the monitor (whose ticks post to the model)
-    // stops first of all.
-    std::unique_ptr<SystemProcessSampler> systemSampler_;
-    std::unique_ptr<LimiterManager> limiter_;
-    std::unique_ptr<SerialQueue> engineQueue_;
-    std::unique_ptr<SerialQueue> systemQueue_;
+    // The collaborators, made in this order and taken down in the opposite
+    // one (see the destructor): the monitor, whose ticks post to the model,
+    // is stopped before anything it reads goes.
+    std::unique_ptr<SettingsModel> settings_;
     std::unique_ptr<Monitor> monitor_;
+    std::unique_ptr<EngineBridge> engine_;
+    std::unique_ptr<SystemProcessesModel> system_;
 };
 
 }  // namespace trevlin

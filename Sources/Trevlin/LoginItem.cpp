@@ -8,6 +8,21 @@
 #include <cstdlib>
 #include <sstream>
 
+namespace trevlin {
+
+const char* text(LoginStatus status) {
+    switch (status) {
+        case LoginStatus::off: return "off";
+        case LoginStatus::enabled: return "enabled";
+        case LoginStatus::requiresApproval: return "requires approval";
+        case LoginStatus::notFound: return "not found";
+        case LoginStatus::unknown: return "unknown";
+    }
+    return "unknown";
+}
+
+}  // namespace trevlin
+
 namespace trevlin::LoginItem {
 
 namespace {
@@ -64,10 +79,10 @@ std::optional<std::string> execValue(const std::string& path) {
     return quoted + "\"";
 }
 
-std::string status() {
-    if (!programPath()) return "not found";
+LoginStatus status() {
+    if (!programPath()) return LoginStatus::notFound;
     auto text = Files::read(entryPath());
-    if (!text) return "off";
+    if (!text) return LoginStatus::off;
     // Hidden=true or X-GNOME-Autostart-enabled=false switch an entry off
     // without deleting it (what desktop settings dialogs do).
     std::istringstream lines(*text);
@@ -82,10 +97,10 @@ std::string status() {
         auto eq = line.find('=');
         if (eq == std::string::npos) continue;
         std::string key = line.substr(0, eq), value = line.substr(eq + 1);
-        if (key == "Hidden" && isTrue(value)) return "off";
-        if (key == "X-GNOME-Autostart-enabled" && !isTrue(value)) return "off";
+        if (key == "Hidden" && isTrue(value)) return LoginStatus::off;
+        if (key == "X-GNOME-Autostart-enabled" && !isTrue(value)) return LoginStatus::off;
     }
-    return "enabled";
+    return LoginStatus::enabled;
 }
 
 bool setEnabled(bool on, std::string* error) {

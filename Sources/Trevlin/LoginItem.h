@@ -6,6 +6,17 @@
 #include <optional>
 #include <string>
 
+namespace trevlin {
+
+/// Whether Trevlin opens at login. `requiresApproval` belongs to desktops
+/// where the user must confirm a login item; an autostart entry needs none.
+enum class LoginStatus { off, enabled, requiresApproval, notFound, unknown };
+
+/// "off", "enabled", "requires approval", "not found", "unknown".
+const char* text(LoginStatus status);
+
+}  // namespace trevlin
+
 namespace trevlin::LoginItem {
 
 /// Where the autostart entry lives.
@@ -15,9 +26,9 @@ std::string entryPath();
 /// cannot be told (unreadable, or the file was replaced or deleted).
 std::optional<std::string> programPath();
 
-/// "enabled" when the entry exists and is not disabled, "off" when it does
-/// not, "not found" when the program's own path cannot be told.
-std::string status();
+/// `enabled` when the entry exists and is not disabled, `off` when it does
+/// not, `notFound` when the program's own path cannot be told.
+LoginStatus status();
 
 /// Writes (on) or removes (off) the entry. False with `error` set to a
 /// sentence for the user when that fails.

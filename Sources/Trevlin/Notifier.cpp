@@ -25,19 +25,23 @@ std::string formatG(double value) {
     return buf;
 }
 
-std::optional<AutoAnswer> answerFor(const QString& key) {
-    if (key == QLatin1String("limit")) return AutoAnswer::limitOnce;
-    if (key == QLatin1String("always")) return AutoAnswer::always;
-    if (key == QLatin1String("ignore")) return AutoAnswer::ignore;
-    if (key == QLatin1String("never")) return AutoAnswer::never;
-    return std::nullopt;
-}
-
 QDBusMessage method(const char* name) {
     return QDBusMessage::createMethodCall(kService, kPath, kInterface, name);
 }
 
 }  // namespace
+
+const char* text(NotificationStatus status) {
+    switch (status) {
+        case NotificationStatus::checking: return "checking";
+        case NotificationStatus::allowed: return "allowed";
+        case NotificationStatus::notAskedYet: return "not asked yet";
+        case NotificationStatus::denied: return "denied";
+        case NotificationStatus::unavailable: return "unavailable";
+        case NotificationStatus::unknown: return "unknown";
+    }
+    return "unknown";
+}
 
 Notifier::Notifier(QDBusConnection bus, QObject* parent) : QObject(parent), bus_(std::move(bus)) {
     if (!available()) return;
@@ -48,10 +52,17 @@ Notifier::Notifier(QDBusConnection bus, QObject* parent) : QObject(parent), bus_
 bool Notifier::available() const { return bus_.isConnected(); }
 
 std::vector<std::pair<std::string, std::string>> Notifier::actions(double limitCores, bool pause) {
+    auto key = [](AutoAnswer a) { return std::string(actionKey(a)); };
     if (pause)
-        return {{"limit", "Pause it"}, {"always", "Always pause"}, {"ignore", "Ignore"}, {"never", "Never pause"}};
+        return {{key(AutoAnswer::limitOnce), "Pause it"},
+                {key(AutoAnswer::always), "Always pause"},
+                {key(AutoAnswer::ignore), "Ignore"},
+                {key(AutoAnswer::never), "Never pause"}};
     std::string limit = "Limit to " + formatG(limitCores) + (limitCores == 1.0 ? " core" : " cores");
-    return {{"limit", limit}, {"always", "Always limit"}, {"ignore", "Ignore"}, {"never", "Never limit"}};
+    return {{key(AutoAnswer::limitOnce), limit},
+            {key(AutoAnswer::always), "Always limit"},
+            {key(AutoAnswer::ignore), "Ignore"},
+            {key(AutoAnswer::never), "Never limit"}};
 }
 
 std::string Notifier::title(const std::string& name, double cores) {
@@ -154,28 +165,28 @@ void Notifier::close(uint32_t id) {
     bus_.asyncCall(msg, kCallTimeoutMs);
 }
 
-void Notifier::refreshStatus(std::function<void(const std::string&)> callback) {
+void Notifier::refreshStatus(std::function<void(NotificationStatus)> callback) {
     if (!available()) {
         QTimer::singleShot(0, this, [callback] {
-            if (callback) callback("unavailable");
+            if (callback) callback(NotificationStatus::unavailable);
         });
         return;
     }
     auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(method("GetServerInformation"), kCallTimeoutMs), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this, [callback](QDBusPendingCallWatcher* w) {
         w->deleteLater();
-        if (callback) callback(w->isError() ? "unavailable" : "allowed");
+        if (callback) callback(w->isError() ? NotificationStatus::unavailable : NotificationStatus::allowed);
     });
 }
 
-void Notifier::requestPermission(std::function<void(const std::string&)> callback) {
+void Notifier::requestPermission(std::function<void(NotificationStatus)> callback) {
     refreshStatus(std::move(callback));
 }
 
 void Notifier::actionInvoked(uint id, const QString& key) {
     auto it = paths_.find(id);
     if (it == paths_.end()) return;  // not one of ours, or already withdrawn
-    auto answer = answerFor(key);
+    auto answer = answerForActionKey(key.toStdString());
     if (!answer) return;             // the default action (a click on the body) and anything unknown
     std::string path = it->second;
     auto entry = entries_.find(path);

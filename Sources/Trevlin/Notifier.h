@@ -5,7 +5,7 @@
 // app with four answer buttons; a newer question about the same app replaces
 // the older notification. A button press comes back as an `AutoAnswer` for
 // the model. There is no permission prompt on this desktop: notifications are
-// "allowed" whenever a server answers, and "unavailable" when none does.
+// allowed whenever a server answers, and unavailable when none does.
 //
 // Lives on the main thread; every call is asynchronous, so a slow or hung
 // server never blocks the interface.
@@ -27,6 +27,14 @@
 
 namespace trevlin {
 
+/// Whether Automatic mode's questions may be posted as notifications.
+/// `notAskedYet` and `denied` belong to desktops that ask the user first;
+/// here a server either answers (`allowed`) or does not (`unavailable`).
+enum class NotificationStatus { checking, allowed, notAskedYet, denied, unavailable, unknown };
+
+/// "checking", "allowed", "not asked yet", "denied", "unavailable", "unknown".
+const char* text(NotificationStatus status);
+
 class Notifier : public QObject {
     Q_OBJECT
 public:
@@ -37,7 +45,7 @@ public:
     explicit Notifier(QDBusConnection bus = QDBusConnection::sessionBus(), QObject* parent = nullptr);
 
     /// False when there is no session bus at all; every other operation then
-    /// does nothing and the status is "unavailable".
+    /// does nothing and the status is `unavailable`.
     bool available() const;
 
     /// Sets the answer buttons for the questions posted from now on.
@@ -49,10 +57,10 @@ public:
     /// Removes the app's notification, if one is shown.
     void withdraw(const std::string& path);
 
-    /// Calls back on the main thread with "allowed" or "unavailable".
-    void refreshStatus(std::function<void(const std::string&)> callback);
+    /// Calls back on the main thread with `allowed` or `unavailable`.
+    void refreshStatus(std::function<void(NotificationStatus)> callback);
     /// No prompt exists here: the same as `refreshStatus`.
-    void requestPermission(std::function<void(const std::string&)> callback);
+    void requestPermission(std::function<void(NotificationStatus)> callback);
 
     /// Called on the main thread with the app key, its name and the answer.
     std::function<void(const std::string& path, const std::string& name, AutoAnswer answer)> onAnswer;

@@ -1,5 +1,6 @@
 #include "Pill.h"
 
+#include "AppKey.h"
 #include "AppModel.h"
 
 #include <cstdio>
@@ -68,7 +69,7 @@ Pill pill(const PillFacts& f) {
 Pill pill(const AppModel& model, const std::string& path) {
     PillFacts f;
     f.mode = model.effectiveMode(path);
-    f.commandLine = path.rfind("cli:", 0) == 0;
+    f.commandLine = AppKey::isGroupKey(path);
     f.masterEnabled = model.settings().masterEnabled;
     f.autoEnabled = model.settings().autoEnabled;
     auto limit = model.autoLimits().find(path);

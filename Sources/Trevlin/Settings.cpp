@@ -1,5 +1,6 @@
 #include "Settings.h"
 
+#include "AppKey.h"
 #include "Files.h"
 #include "Log.h"
 #include "Platform.h"
@@ -26,6 +27,14 @@ const char* rawValue(RuleMode mode) {
 std::optional<RuleMode> ruleModeFromRaw(std::string_view raw) {
     for (RuleMode m : {RuleMode::off, RuleMode::automatic, RuleMode::custom})
         if (raw == rawValue(m)) return m;
+    return std::nullopt;
+}
+
+const char* rawValue(RememberedAnswer answer) { return answer == RememberedAnswer::always ? "always" : "never"; }
+
+std::optional<RememberedAnswer> rememberedAnswerFromRaw(std::string_view raw) {
+    for (RememberedAnswer a : {RememberedAnswer::always, RememberedAnswer::never})
+        if (raw == rawValue(a)) return a;
     return std::nullopt;
 }
 
@@ -119,7 +128,7 @@ std::string normalisedAppearance(const std::string& value) {
     return value == "light" || value == "dark" ? value : "system";
 }
 
-bool isLauncherPathKey(const std::string& key) { return key.rfind("cli:/", 0) == 0; }
+bool isLauncherPathKey(const std::string& key) { return AppKey(key).isLauncherPath(); }
 
 }  // namespace
 

@@ -31,12 +31,23 @@ struct StoredRule {
     bool operator==(const StoredRule&) const = default;
 };
 
+/// The answers to Automatic mode's questions that are remembered.
+enum class RememberedAnswer { always, never };
+
+/// "always" or "never", as written in settings.json.
+const char* rawValue(RememberedAnswer answer);
+std::optional<RememberedAnswer> rememberedAnswerFromRaw(std::string_view raw);
+
 /// A remembered answer to an Automatic mode question.
 struct AutoDecisionRecord {
     /// The app's display name when the answer was given.
     std::string name;
-    /// "always" or "never".
+    /// "always" or "never". Kept as written: another text survives a round
+    /// trip and counts as no answer.
     std::string decision;
+
+    /// The answer, absent when `decision` is none of the two.
+    std::optional<RememberedAnswer> answer() const { return rememberedAnswerFromRaw(decision); }
 
     bool operator==(const AutoDecisionRecord&) const = default;
 };

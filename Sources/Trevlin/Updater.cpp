@@ -52,7 +52,6 @@ void AppUpdater::setAutomaticallyChecks(bool on) {
 void AppUpdater::willRelaunch() {
     if (!model_) return;
     model_->shutdownEngine();
-    model_->cancelPendingSave();
     model_->saveNow();
 }
 

@@ -44,7 +44,6 @@ bool handleRenderOption(int argc, char** argv, int* status) {
 /// Every held process resumed and restored, then the settings on disk.
 void shutDown(AppModel& model) {
     model.shutdownEngine();
-    model.cancelPendingSave();
     model.saveNow();
 }
 

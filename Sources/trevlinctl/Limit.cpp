@@ -10,10 +10,10 @@
 #include "Commands.h"
 #include "MainLoop.h"
 
+#include "AppKey.h"
 #include "BundlePaths.h"
 #include "Files.h"
 #include "Journal.h"
-#include "Launchers.h"
 #include "LimiterManager.h"
 #include "LinuxPlatform.h"
 
@@ -95,7 +95,7 @@ std::variant<LimitOptions, std::string> parseLimit(const Args& args) {
         }
     }
     if (o.key.empty()) return std::string("limit needs an app: a \"cli:NAME\" group key or a .desktop path");
-    const bool group = Launchers::isGroupKey(o.key) && o.key.size() > 4 && o.key.find('/') == std::string::npos;
+    const bool group = AppKey(o.key).isWellFormedGroup();
     if (!group && !(isBundlePath(o.key) && o.key[0] == '/'))
         return "\"" + o.key + "\" is neither a \"cli:NAME\" group key nor an absolute .desktop path";
     if (!haveCores) return std::string("limit needs --cores N");
@@ -142,7 +142,7 @@ int runLimit(const Args& args) {
         LimiterManager manager(context, context->platform().dataDirectory());
         if (o.periodMs) manager.setPeriodMs(*o.periodMs);
         const Rule rule(o.cores, o.method, o.alwaysEfficiency, o.catchUp, o.sparesBusy);
-        if (Launchers::isGroupKey(o.key)) manager.setRule(rule, o.key, Launchers::displayName(o.key));
+        if (const AppKey key(o.key); key.isCommandLineGroup()) manager.setRule(rule, o.key, key.displayName());
         else manager.setRule(rule, o.key);
         std::fprintf(stderr, "trevlinctl: holding %s to %.2f cores (%s, period %.0f ms); Ctrl-C restores and quits\n",
                      o.key.c_str(), o.cores, rawValue(o.method), manager.periodMs());

@@ -6,6 +6,7 @@
 #include "SimulatedPlatform.h"
 
 #include "AppModel.h"
+#include "AppModelProbe.h"
 #include "Appearance.h"
 #include "EngineContext.h"
 #include "LimiterManager.h"
@@ -17,6 +18,7 @@
 #include <nlohmann/json.hpp>
 
 #include <fstream>
+#include <functional>
 #include <signal.h>
 #include <sys/stat.h>
 
@@ -79,7 +81,7 @@ protected:
         o.journalDirectory = dir_.mkdir("journal");
         o.monitorTimer = false;
         o.notifications = false;
-        o.recordEngineCalls = true;
+        o.engineCallObserver = engineCalls_.observer();
         model_ = std::make_unique<AppModel>(o);
         return *model_;
     }
@@ -92,17 +94,18 @@ protected:
         }
     }
 
+    AppModelProbe probe() { return AppModelProbe(*model_); }
+
     std::map<std::string, Rule> engineRules() {
-        model_->waitForEngine();
-        return model_->limiter()->rules();
+        probe().waitForEngine();
+        return probe().limiter()->rules();
     }
     std::vector<std::string> calls() {
-        model_->waitForEngine();
-        return model_->engineCalls();
+        probe().waitForEngine();
+        return engineCalls_.calls();
     }
 
     nlohmann::json savedSettings() {
-        model_->cancelPendingSave();
         model_->saveNow();
         std::ifstream in(dir_.path() + "/data/settings.json");
         return nlohmann::json::parse(in);
@@ -110,6 +113,7 @@ protected:
 
     test::TempDir dir_;
     std::shared_ptr<SimulatedPlatform> sim_;
+    EngineCallLog engineCalls_;
     std::unique_ptr<AppModel> model_;
 };
 
@@ -124,7 +128,7 @@ TEST_F(AppModelTest, MenuBarTextChangesAtMostEveryFiveSecondsAndOnlyWhenItDiffer
 
     // Nothing on screen and Automatic mode inactive: lightweight, nothing
     // published, but the text follows the samples.
-    EXPECT_TRUE(m.monitor().lightweight());
+    EXPECT_TRUE(probe().monitor().lightweight());
     EXPECT_EQ(m.labelText(), "0.0");
     m.receive(snapshotOf({}, 1.04));
     EXPECT_EQ(m.labelText(), "1.0");
@@ -156,9 +160,9 @@ TEST_F(AppModelTest, MenuBarTextChangesAtMostEveryFiveSecondsAndOnlyWhenItDiffer
     m.setPanelVisible(true);
     EXPECT_EQ(published, 1);
     ASSERT_TRUE(m.snapshot().has_value());
-    EXPECT_FALSE(m.monitor().lightweight());
+    EXPECT_FALSE(probe().monitor().lightweight());
     m.setPanelVisible(false);
-    EXPECT_TRUE(m.monitor().lightweight());
+    EXPECT_TRUE(probe().monitor().lightweight());
 }
 
 TEST_F(AppModelTest, RowOrderHoldsForFiveSeconds) {
@@ -232,12 +236,12 @@ TEST_F(AppModelTest, EngineSyncSetsOnlyWhatChangedAndDisablesFirst) {
         "/usr/share/applications/editor.desktop": {"mode": "custom", "maxCores": 1.5, "method": "strict"},
         "/usr/share/applications/browser.desktop": {"mode": "automatic", "maxCores": 3}}})");
     EXPECT_EQ(calls(), (std::vector<std::string>{"set " + kEditor, "enable"}));
-    EXPECT_TRUE(m.limiter()->isEnabled());
+    EXPECT_TRUE(probe().limiter()->isEnabled());
     EXPECT_EQ(engineRules().at(kEditor), Rule(1.5, Method::strict, false, true, true));
     EXPECT_EQ(engineRules().count(kBrowser), 0u);  // a stored rule in automatic mode is not enforced
 
     // Nothing changed: nothing is set again.
-    m.clearEngineCalls();
+    engineCalls_.clear();
     m.syncEngine();
     m.syncEngine();
     EXPECT_TRUE(calls().empty());
@@ -248,30 +252,30 @@ TEST_F(AppModelTest, EngineSyncSetsOnlyWhatChangedAndDisablesFirst) {
 
     // The main switch off: the manager is disabled before anything is
     // removed, the automatic limit goes, the custom rule stays stored.
-    m.clearEngineCalls();
+    engineCalls_.clear();
     m.setMaster(false);
     EXPECT_EQ(calls(), (std::vector<std::string>{"disable", "remove " + kIndexer}));
-    EXPECT_FALSE(m.limiter()->isEnabled());
+    EXPECT_FALSE(probe().limiter()->isEnabled());
     EXPECT_EQ(engineRules().size(), 1u);
 
     // On again: enabled last.
-    m.clearEngineCalls();
+    engineCalls_.clear();
     m.setMaster(true);
     EXPECT_EQ(calls(), (std::vector<std::string>{"enable"}));
 
     // After shut-down a late answer holds nothing again.
     m.shutdownEngine();
-    m.clearEngineCalls();
+    engineCalls_.clear();
     m.answer(kBrowser, "Browser", AutoAnswer::limitOnce);
     EXPECT_TRUE(calls().empty());
     EXPECT_TRUE(engineRules().empty());
 }
 
-TEST(AppModelLogNumber, ShortestDecimalWithAFractionalPart) {
+TEST(EngineBridgeLogNumber, ShortestDecimalWithAFractionalPart) {
     const std::pair<double, const char*> cases[] = {
         {2, "2.0"}, {1.5, "1.5"}, {0.1, "0.1"}, {100000, "100000.0"}, {0.0001, "0.0001"}, {1e21, "1000000000000000000000.0"},
     };
-    for (const auto& [value, text] : cases) EXPECT_EQ(AppModel::logNumber(value), text) << value;
+    for (const auto& [value, text] : cases) EXPECT_EQ(EngineBridge::logNumber(value), text) << value;
 }
 
 TEST_F(AppModelTest, EngineRulesFromStoredAndAutomaticRules) {
@@ -300,8 +304,8 @@ TEST_F(AppModelTest, EngineRulesFromStoredAndAutomaticRules) {
     EXPECT_EQ(rules.at(kBrowser), Rule(2.5, Method::smart, false, true, true));
     EXPECT_EQ(rules.at("cli:node"), Rule(2.5, Method::smart, false, true, true));
     EXPECT_EQ(rules.at(kEditor), Rule(2.5, Method::ecores, false, true, true));
-    EXPECT_EQ(m.policy().config.limitCores, 2.5);
-    EXPECT_EQ(m.policy().config.releaseQuietSeconds, 15);
+    EXPECT_EQ(probe().policy().config.limitCores, 2.5);
+    EXPECT_EQ(probe().policy().config.releaseQuietSeconds, 15);
     EXPECT_EQ(savedSettings()["autoLimitCores"], 2.5);
 }
 
@@ -388,7 +392,7 @@ TEST_F(AppModelTest, MainSwitchOffClearsQuestionsAndAutomaticLimits) {
     m.setMaster(false);
     EXPECT_TRUE(m.pendingQuestions().empty());
     EXPECT_TRUE(m.autoLimits().empty());
-    EXPECT_TRUE(m.policy().limitedPaths().empty());
+    EXPECT_TRUE(probe().policy().limitedPaths().empty());
     EXPECT_TRUE(engineRules().empty());
 
     // While off, busy apps raise nothing.
@@ -414,8 +418,7 @@ TEST_F(AppModelTest, CommandLineGroupsOnlyWhenIncluded) {
     EXPECT_EQ(m.effectiveMode(kIndexer), RuleMode::automatic);
     feed(busy, 12);
     EXPECT_TRUE(m.pendingQuestions().empty());
-    m.mutableSettings().autoIncludeCommandLine = true;
-    m.persist();
+    m.setAutoIncludeCommandLine(true);
     EXPECT_EQ(m.effectiveMode("cli:node"), RuleMode::automatic);
     feed(busy, 11);
     EXPECT_EQ(m.pendingQuestions().size(), 1u);
@@ -439,11 +442,46 @@ TEST_F(AppModelTest, BurstOfChangesIsSavedOnceAfterTheLast) {
         spinUntil(watch, 0.1);
     }
     EXPECT_EQ(writes, 0);
-    EXPECT_TRUE(m.savePending());
+    EXPECT_TRUE(probe().savePending());
     spinUntil(watch, 0.6);
     EXPECT_EQ(writes, 1);
     std::ifstream in(path);
     EXPECT_DOUBLE_EQ(nlohmann::json::parse(in)["autoTriggerCores"].get<double>(), 2.9);
+}
+
+TEST_F(AppModelTest, SettingsThePagesChangeAreAnnouncedAndSaved) {
+    AppModel& m = makeModel("{}");
+    const std::string path = dir_.path() + "/data/settings.json";
+    int announced = 0;
+    QObject::connect(&m, &AppModel::settingsChanged, [&] { ++announced; });
+    const struct {
+        const char* key;
+        std::function<void()> change;
+        nlohmann::json saved;
+    } cases[] = {
+        {"chartRangeMinutes", [&] { m.setChartRangeMinutes(30); }, 30},
+        {"showSystemProcesses", [&] { m.setShowSystemProcesses(true); }, true},
+        {"autoIncludeCommandLine", [&] { m.setAutoIncludeCommandLine(true); }, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.key);
+        const int before = announced;
+        c.change();
+        EXPECT_EQ(announced, before + 1);
+        EXPECT_TRUE(probe().savePending());
+        ASSERT_TRUE(spinUntil([&] { return !probe().savePending(); }, 2));
+        std::ifstream in(path);
+        EXPECT_EQ(nlohmann::json::parse(in)[c.key], c.saved);
+    }
+    EXPECT_EQ(m.settings().chartRangeMinutes, 30);
+    EXPECT_EQ(m.effectiveMode("cli:node"), RuleMode::automatic);
+
+    // Saving at once (as at quit) takes the pending save with it.
+    m.setChartRangeMinutes(10);
+    m.saveNow();
+    EXPECT_FALSE(probe().savePending());
+    std::ifstream in(path);
+    EXPECT_EQ(nlohmann::json::parse(in)["chartRangeMinutes"], 10);
 }
 
 TEST_F(AppModelTest, LoginItemErrorsAreShownAndTheStatusFollowsTheEntry) {
@@ -453,15 +491,15 @@ TEST_F(AppModelTest, LoginItemErrorsAreShownAndTheStatusFollowsTheEntry) {
     dir_.write("blocked", "a file where a folder should be");
     ::setenv("XDG_CONFIG_HOME", (dir_.path() + "/blocked").c_str(), 1);
     m.setLaunchAtLogin(true);
-    EXPECT_EQ(m.loginStatus(), "off");
+    EXPECT_EQ(m.loginStatus(), LoginStatus::off);
     ASSERT_TRUE(m.loginError().has_value());
 
     ::setenv("XDG_CONFIG_HOME", (dir_.path() + "/config").c_str(), 1);
     m.setLaunchAtLogin(true);
-    EXPECT_EQ(m.loginStatus(), "enabled");
+    EXPECT_EQ(m.loginStatus(), LoginStatus::enabled);
     EXPECT_FALSE(m.loginError().has_value());
     m.setLaunchAtLogin(false);
-    EXPECT_EQ(m.loginStatus(), "off");
+    EXPECT_EQ(m.loginStatus(), LoginStatus::off);
     if (old) ::setenv("XDG_CONFIG_HOME", saved.c_str(), 1);
     else ::unsetenv("XDG_CONFIG_HOME");
 }
@@ -469,35 +507,35 @@ TEST_F(AppModelTest, LoginItemErrorsAreShownAndTheStatusFollowsTheEntry) {
 TEST_F(AppModelTest, SystemProcessesAreSampledOnlyWhileTheAppsPageShowsThem) {
     AppModel& m = makeModel(R"({"showSystemProcesses": true})");
     m.setWindowVisible(true);
-    EXPECT_EQ(m.systemState(), "off");  // on the Overview page
+    EXPECT_EQ(m.systemState(), SystemState::off);  // on the Overview page
 
     m.setSection(Section::apps);
-    EXPECT_EQ(m.systemState(), "measuring");
+    EXPECT_EQ(m.systemState(), SystemState::measuring);
     // The first run only lays the baseline.
     spinFor(1.0);
-    EXPECT_EQ(m.systemState(), "measuring");
+    EXPECT_EQ(m.systemState(), SystemState::measuring);
     EXPECT_TRUE(m.systemRows().empty());
     // The next one, 5 s later, gives rates (the sampler's clock is the
     // simulated one, moved here by as much).
     sim_->advance(5.0);
-    ASSERT_TRUE(spinUntil([&] { return m.systemState() == "ready"; }, 10)) << m.systemState();
+    ASSERT_TRUE(spinUntil([&] { return m.systemState() == SystemState::ready; }, 10)) << text(m.systemState());
     ASSERT_FALSE(m.systemRows().empty());
     EXPECT_EQ(m.systemRows().back().id, "else");
 
     // Another page: sampling stops, the rows go.
     m.setSection(Section::overview);
-    EXPECT_EQ(m.systemState(), "measuring");
+    EXPECT_EQ(m.systemState(), SystemState::measuring);
     EXPECT_TRUE(m.systemRows().empty());
-    m.mutableSettings().showSystemProcesses = false;
+    m.setShowSystemProcesses(false);
     m.receive(snapshotOf({}));
-    EXPECT_EQ(m.systemState(), "off");
+    EXPECT_EQ(m.systemState(), SystemState::off);
 }
 
 TEST_F(AppModelTest, HistoryAndChartFollowOnlyWhileTheWindowShows) {
     AppModel& m = makeModel();
     auto tick = [&] {
         sim_->advance(1.0);
-        m.monitor().tickNow();  // the sample reaches the model through the event loop
+        probe().monitor().tickNow();  // the sample reaches the model through the event loop
         spinFor(0.05);
     };
     // The panel alone: rows, but no history, chart or status tick.
@@ -513,7 +551,7 @@ TEST_F(AppModelTest, HistoryAndChartFollowOnlyWhileTheWindowShows) {
     m.setWindowVisible(true);
     tick();
     EXPECT_EQ(m.statusTick(), 1);
-    EXPECT_EQ(static_cast<int64_t>(m.chartData().p.size()), m.monitor().historyTick());
+    EXPECT_EQ(static_cast<int64_t>(m.chartData().p.size()), probe().monitor().historyTick());
     EXPECT_EQ(m.chartData().p.size(), m.chartData().e.size());
     EXPECT_EQ(m.chartData().p.size(), m.chartData().saved.size());
     EXPECT_FALSE(m.history().systemP.empty());
@@ -522,7 +560,7 @@ TEST_F(AppModelTest, HistoryAndChartFollowOnlyWhileTheWindowShows) {
     tick();
     EXPECT_EQ(m.statusTick(), 3);
     EXPECT_GT(m.chartData().p.size(), first);
-    EXPECT_GE(static_cast<int64_t>(m.chartData().p.size()), m.monitor().historyTick() - 1);
+    EXPECT_GE(static_cast<int64_t>(m.chartData().p.size()), probe().monitor().historyTick() - 1);
 }
 
 TEST_F(AppModelTest, AppearanceSwitchesPalettesAndGoesBackToTheSystemOne) {

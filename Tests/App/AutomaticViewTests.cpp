@@ -14,6 +14,7 @@
 
 using namespace trevlin;
 using namespace trevlin::ui;
+using trevlin::testing::AppModelProbe;
 using trevlin::testing::UiModelTest;
 
 TEST(AutomaticViewTexts, SlowSegmentSaysCoreOnlyForExactlyOne) {
@@ -65,7 +66,7 @@ TEST_F(AutomaticViewTest, SteppersRangeUpToTheCoreCountAndChangeTheSettings) {
     EXPECT_EQ(view.actionPicker()->segment("slow")->text(), "Slow it to 1.5 cores");
     view.secondsStepper()->downButton()->click();
     EXPECT_EQ(m.settings().autoTriggerSeconds, 5.0);
-    EXPECT_TRUE(m.savePending());
+    EXPECT_TRUE(AppModelProbe(m).savePending());
 }
 
 TEST_F(AutomaticViewTest, OnASingleCoreTheCoresStepRangeIsHalfToOne) {

@@ -59,11 +59,11 @@ TEST(LoginItem, EnableWritesAnEntryForThisProgramAndDisableRemovesIt) {
     ConfigHome home(dir.path() + "/config");
     const std::string entry = dir.path() + "/config/autostart/trevlin.desktop";
     EXPECT_EQ(LoginItem::entryPath(), entry);
-    EXPECT_EQ(LoginItem::status(), "off");
+    EXPECT_EQ(LoginItem::status(), LoginStatus::off);
 
     std::string error;
     ASSERT_TRUE(LoginItem::setEnabled(true, &error)) << error;
-    EXPECT_EQ(LoginItem::status(), "enabled");
+    EXPECT_EQ(LoginItem::status(), LoginStatus::enabled);
     std::string text = readFile(entry);
     auto self = std::filesystem::read_symlink("/proc/self/exe").string();
     EXPECT_NE(text.find("[Desktop Entry]\n"), std::string::npos);
@@ -73,13 +73,13 @@ TEST(LoginItem, EnableWritesAnEntryForThisProgramAndDisableRemovesIt) {
 
     // Switched off by the desktop's own settings without being deleted.
     dir.write("config/autostart/trevlin.desktop", text + "Hidden=true\n");
-    EXPECT_EQ(LoginItem::status(), "off");
+    EXPECT_EQ(LoginItem::status(), LoginStatus::off);
     dir.write("config/autostart/trevlin.desktop", "[Desktop Entry]\nExec=x\nX-GNOME-Autostart-enabled=false\n");
-    EXPECT_EQ(LoginItem::status(), "off");
+    EXPECT_EQ(LoginItem::status(), LoginStatus::off);
 
     ASSERT_TRUE(LoginItem::setEnabled(false, &error)) << error;
     EXPECT_FALSE(std::filesystem::exists(entry));
-    EXPECT_EQ(LoginItem::status(), "off");
+    EXPECT_EQ(LoginItem::status(), LoginStatus::off);
     EXPECT_TRUE(LoginItem::setEnabled(false, &error)) << "turning off twice is no error";
 }
 
@@ -90,5 +90,5 @@ TEST(LoginItem, AFolderThatCannotBeCreatedIsReported) {
     std::string error;
     EXPECT_FALSE(LoginItem::setEnabled(true, &error));
     EXPECT_EQ(error.rfind("Couldn't write the login entry (", 0), 0u) << error;
-    EXPECT_EQ(LoginItem::status(), "off");
+    EXPECT_EQ(LoginItem::status(), LoginStatus::off);
 }

@@ -239,7 +239,7 @@ TEST_F(MenuPanelTest, PillOpensTheRuleEditorAndFooterOpensOrQuits) {
     // Quit lets every app go first, then ends the application.
     bool engineDownAtQuit = false;
     v.quit = [&] {
-        const auto calls = m.engineCalls();
+        const auto calls = engineCalls_.calls();
         engineDownAtQuit = !calls.empty() && calls.back() == "shutdown";
     };
     panel.showAt(QRect(500, 0, 20, 20));

@@ -146,7 +146,7 @@ protected:
 
     std::string statusOf(Notifier& n) {
         std::string status;
-        n.refreshStatus([&](const std::string& s) { status = s; });
+        n.refreshStatus([&](NotificationStatus s) { status = text(s); });
         spinUntil([&] { return !status.empty(); }, 10);
         return status;
     }
@@ -303,7 +303,7 @@ TEST_F(NotifierTest, TheModelPostsQuestionsAndTakesAnswersFromButtons) {
     o.journalDirectory = dir.mkdir("journal");
     o.monitorTimer = false;
     AppModel m(o);
-    ASSERT_TRUE(spinUntil([&] { return m.notificationStatus() == "allowed"; }));
+    ASSERT_TRUE(spinUntil([&] { return m.notificationStatus() == NotificationStatus::allowed; }));
 
     const std::string path = "/usr/share/applications/indexer.desktop";
     MonitorSnapshot busy;

@@ -88,8 +88,8 @@ TEST(AppsTexts, SavedFigureAndStatusLine) {
     EXPECT_EQ(savedFigure(0.005), "0.01");
     EXPECT_EQ(savedFigure(1.234), "1.23");
     EXPECT_EQ(savedFigure(0.5, " now"), "0.50 now");
-    EXPECT_EQ(systemStatusLine("failed"), "Couldn't read the system's processes; showing the total only.");
-    EXPECT_EQ(systemStatusLine("measuring"),
+    EXPECT_EQ(systemStatusLine(SystemState::failed), "Couldn't read the system's processes; showing the total only.");
+    EXPECT_EQ(systemStatusLine(SystemState::measuring),
               "Measuring system processes… the first figures appear after about 5 seconds.");
 }
 

@@ -110,15 +110,15 @@ TEST_F(PagesTest, RuleEditorWritesTheWholeRuleSavesAndSyncs) {
                                  R"(": {"mode": "off", "maxCores": 12, "method": "strict"}}})");
     RuleEditor editor(model, key, "Editor");
     EXPECT_EQ(editor.slider()->maximum(), 16);  // 8 cores in steps of 0.5
-    model.clearEngineCalls();
+    engineCalls_.clear();
 
     editor.modeButton(RuleMode::custom)->click();
     EXPECT_EQ(model.rule(key).mode, RuleMode::custom);
     EXPECT_EQ(model.rule(key).maxCores, 8);
     EXPECT_EQ(model.rule(key).method, "strict");
-    EXPECT_TRUE(model.savePending());
-    model.waitForEngine();
-    const auto calls = model.engineCalls();
+    EXPECT_TRUE(AppModelProbe(model).savePending());
+    AppModelProbe(model).waitForEngine();
+    const auto calls = engineCalls_.calls();
     EXPECT_NE(std::find(calls.begin(), calls.end(), "set " + key), calls.end());
     EXPECT_EQ(editor.slider()->value(), 16);
 
@@ -148,7 +148,7 @@ TEST_F(PagesTest, RuleEditorForAGroupAndTheMainSwitch) {
     // Once the limiter publishes, its figures replace the waiting text (the
     // texts' table covers the waiting text itself; when the limiter answers
     // is the engine's timing).
-    model.waitForEngine();
+    AppModelProbe(model).waitForEngine();
     EXPECT_TRUE(spinUntil([&] {
         editor.refresh();
         return editor.statusTitle()->text().startsWith("Using ");

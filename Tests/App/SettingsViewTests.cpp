@@ -21,34 +21,36 @@
 
 using namespace trevlin;
 using namespace trevlin::ui;
+using trevlin::testing::AppModelProbe;
 using trevlin::testing::UiModelTest;
 
 TEST(SettingsViewTexts, EachNotificationStatusHasItsHintOrNone) {
-    const std::vector<std::tuple<std::string, const char*, const char*>> cases = {
-        {"allowed", "Allowed", ""},
-        {"denied", "Denied",
+    const std::vector<std::tuple<NotificationStatus, const char*, const char*>> cases = {
+        {NotificationStatus::allowed, "Allowed", ""},
+        {NotificationStatus::denied, "Denied",
          "Automatic mode's questions will appear in the menu bar panel instead. To get notifications, allow Trevlin "
          "in your desktop's notification settings."},
-        {"unavailable", "Unavailable", "Notifications are not available here; questions appear in the menu bar panel."},
-        {"not asked yet", "Not asked yet", "Trevlin asks when you turn Automatic mode on."},
-        {"unknown", "Unknown", ""},
-        {"", "", ""},
+        {NotificationStatus::unavailable, "Unavailable",
+         "Notifications are not available here; questions appear in the menu bar panel."},
+        {NotificationStatus::notAskedYet, "Not asked yet", "Trevlin asks when you turn Automatic mode on."},
+        {NotificationStatus::unknown, "Unknown", ""},
+        {NotificationStatus::checking, "Checking", ""},
     };
     for (const auto& [status, shown, hint] : cases) {
-        EXPECT_EQ(notificationStatusText(status), QString(shown)) << status;
-        EXPECT_EQ(notificationHint(status), QString(hint)) << status;
+        EXPECT_EQ(notificationStatusText(status), QString(shown)) << text(status);
+        EXPECT_EQ(notificationHint(status), QString(hint)) << text(status);
     }
 }
 
 TEST(SettingsViewTexts, LoginErrorReplacesTheApprovalHint) {
-    const LoginNote approval = loginNote("requires approval", std::nullopt);
+    const LoginNote approval = loginNote(LoginStatus::requiresApproval, std::nullopt);
     EXPECT_EQ(approval.text, "Approve Trevlin in System Settings > General > Login Items.");
     EXPECT_FALSE(approval.error);
-    const LoginNote failed = loginNote("requires approval", std::string("the folder is read-only"));
+    const LoginNote failed = loginNote(LoginStatus::requiresApproval, std::string("the folder is read-only"));
     EXPECT_EQ(failed.text, "Could not change this: the folder is read-only");
     EXPECT_TRUE(failed.error);
-    EXPECT_TRUE(loginNote("enabled", std::nullopt).text.isEmpty());
-    EXPECT_TRUE(loginNote("off", std::nullopt).text.isEmpty());
+    EXPECT_TRUE(loginNote(LoginStatus::enabled, std::nullopt).text.isEmpty());
+    EXPECT_TRUE(loginNote(LoginStatus::off, std::nullopt).text.isEmpty());
 }
 
 TEST(SettingsViewTexts, Version) {
@@ -80,7 +82,7 @@ TEST_F(SettingsViewTest, LaunchAtLoginWritesAndRemovesTheAutostartEntry) {
     view.show();  // shown: the login status is read again
     const std::string entry = dir_.path() + "/config/autostart/trevlin.desktop";
     EXPECT_EQ(LoginItem::entryPath(), entry);
-    EXPECT_EQ(m.loginStatus(), "off");
+    EXPECT_EQ(m.loginStatus(), LoginStatus::off);
     EXPECT_FALSE(view.loginSwitch()->isChecked());
 
     view.loginSwitch()->click();
@@ -150,10 +152,10 @@ TEST_F(SettingsViewTest, UpdatesAreUnavailableAndTheNotificationHintFollowsTheSt
 TEST_F(SettingsViewTest, BeforeAnUpdateRelaunchTheEngineStopsAndTheSettingsAreWritten) {
     AppModel& m = makeModel();
     m.setShowInDock(true);
-    ASSERT_TRUE(m.savePending());
+    ASSERT_TRUE(AppModelProbe(m).savePending());
     updater_.setModel(&m);
     updater_.willRelaunch();
-    EXPECT_FALSE(m.savePending());
+    EXPECT_FALSE(AppModelProbe(m).savePending());
     EXPECT_TRUE(SettingsStore::load(m.dataDirectory()).settings.showInDock);
     updater_.setModel(nullptr);
 }

@@ -7,6 +7,7 @@
 #include "SimulatedPlatform.h"
 
 #include "AppModel.h"
+#include "AppModelProbe.h"
 #include "EngineContext.h"
 #include "QtTestApp.h"
 #include "TempDir.h"
@@ -67,7 +68,7 @@ protected:
         o.journalDirectory = dir_.mkdir("journal");
         o.monitorTimer = false;
         o.notifications = false;
-        o.recordEngineCalls = true;
+        o.engineCallObserver = engineCalls_.observer();
         model_ = std::make_unique<AppModel>(o);
         return *model_;
     }
@@ -82,6 +83,8 @@ protected:
 
     test::TempDir dir_;
     std::shared_ptr<SimulatedPlatform> sim_;
+    /// The calls the model made into its limiter manager.
+    EngineCallLog engineCalls_;
     std::unique_ptr<AppModel> model_;
 };
 

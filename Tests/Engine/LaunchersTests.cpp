@@ -63,24 +63,3 @@ TEST_F(LaunchersTest, ProcessesThatAreNeverLaunchers) {
     EXPECT_FALSE(Launchers::eligibleExecutable(*sim, 601, {}, {})) << "a process that is gone";
     EXPECT_TRUE(Launchers::eligibleExecutable(*sim, 600, {601}, {}));
 }
-
-TEST(Launchers, KeysAndNames) {
-    const struct {
-        const char* exe;
-        const char* key;
-        const char* name;
-    } cases[] = {
-        {"/usr/local/bin/node", "cli:node", "node"},
-        {"/opt/tool/bin/claude", "cli:claude", "claude"},
-        {"/home/u/.local/lib/node_modules/claude-code/bin/claude", "cli:claude-code", "Claude Code"},
-        {"/home/u/claude-code/claude-helper", "cli:claude-helper", "claude-helper"},
-        {"make", "cli:make", "make"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.exe);
-        EXPECT_EQ(Launchers::key(c.exe), c.key);
-        EXPECT_EQ(Launchers::displayName(c.key), c.name);
-    }
-    EXPECT_TRUE(Launchers::isGroupKey("cli:node"));
-    EXPECT_FALSE(Launchers::isGroupKey("/usr/share/applications/cli:x.desktop"));
-}

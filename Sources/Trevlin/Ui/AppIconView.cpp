@@ -1,5 +1,6 @@
 #include "AppIconView.h"
 
+#include "AppKey.h"
 #include "IconCache.h"
 #include "Symbols.h"
 #include "Theme.h"
@@ -25,7 +26,7 @@ void AppIconView::paintIcon(QPainter& p, const QString& path, const QRectF& box,
     p.setRenderHint(QPainter::Antialiasing);
     p.setRenderHint(QPainter::SmoothPixmapTransform);
     const qreal size = box.width();
-    if (path.startsWith("cli:")) {
+    if (AppKey::isGroupKey(path.toStdString())) {
         // A command-line group has no icon of its own: a terminal badge.
         QPainterPath badge;
         badge.addRoundedRect(box, 0.24 * size, 0.24 * size);

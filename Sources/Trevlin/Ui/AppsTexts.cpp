@@ -13,8 +13,8 @@ std::optional<std::string> savedFigure(double cores, const char* suffix) {
     return std::string(text);
 }
 
-std::string systemStatusLine(const std::string& systemState) {
-    if (systemState == "failed") return "Couldn't read the system's processes; showing the total only.";
+std::string systemStatusLine(SystemState state) {
+    if (state == SystemState::failed) return "Couldn't read the system's processes; showing the total only.";
     return "Measuring system processes… the first figures appear after about 5 seconds.";
 }
 

@@ -1,6 +1,8 @@
 // The Apps page's figures and status line, apart from any widget.
 #pragma once
 
+#include "SystemProcessesModel.h"
+
 #include <optional>
 #include <string>
 
@@ -11,6 +13,6 @@ namespace trevlin::ui {
 std::optional<std::string> savedFigure(double cores, const char* suffix = "");
 
 /// The line shown while the system process list is still empty.
-std::string systemStatusLine(const std::string& systemState);
+std::string systemStatusLine(SystemState state);
 
 }  // namespace trevlin::ui

@@ -1,5 +1,7 @@
 #include "PanelTexts.h"
 
+#include "AppKey.h"
+
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -32,7 +34,7 @@ std::string questionDetail(double triggerCores, double overSeconds) {
 }
 
 std::string limitAnswerTitle(const std::string& autoAction, const std::string& path) {
-    return autoAction == "pause" && path.rfind("cli:", 0) != 0 ? "Pause" : "Limit";
+    return autoAction == "pause" && !AppKey::isGroupKey(path) ? "Pause" : "Limit";
 }
 
 std::string loadFigure(double totalCores) { return format("%.1f", totalCores); }

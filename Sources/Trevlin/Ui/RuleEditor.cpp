@@ -1,6 +1,7 @@
 #include "RuleEditor.h"
 
 #include "AppIconView.h"
+#include "AppKey.h"
 #include "RuleEditorTexts.h"
 #include "Theme.h"
 
@@ -114,7 +115,7 @@ void OptionButton::paintEvent(QPaintEvent*) {
 // Editor ---------------------------------------------------------------------------------------
 
 RuleEditor::RuleEditor(AppModel& model, std::string path, std::string name, QWidget* parent)
-    : QDialog(parent), model_(model), path_(std::move(path)), name_(std::move(name)), group_(isGroupKey(path_)) {
+    : QDialog(parent), model_(model), path_(std::move(path)), name_(std::move(name)), group_(AppKey::isGroupKey(path_)) {
     setWindowModality(Qt::WindowModal);
     setWindowTitle(QString::fromStdString(name_));
     setFixedWidth(kWidth);

@@ -1,5 +1,7 @@
 #include "RuleEditorTexts.h"
 
+#include "AppKey.h"
+
 #include <cstdio>
 
 namespace trevlin::ui {
@@ -21,8 +23,6 @@ StatusBlock block(std::string title, bool savedTone = false, std::string detail 
 }
 
 }  // namespace
-
-bool isGroupKey(const std::string& path) { return path.rfind("cli:", 0) == 0; }
 
 std::string groupHeaderLine(const std::string& detail) {
     return detail.empty() ? "Command line" : "Command line · " + detail;

@@ -10,9 +10,6 @@
 
 namespace trevlin::ui {
 
-/// A key that names a command-line group rather than an app.
-bool isGroupKey(const std::string& path);
-
 /// The header's lines under a group's name (empty for an app).
 std::string groupHeaderLine(const std::string& detail);
 std::string groupHeaderNote(const std::string& name);

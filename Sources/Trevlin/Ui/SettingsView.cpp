@@ -110,7 +110,7 @@ void SettingsView::showEvent(QShowEvent* event) {
 void SettingsView::refresh() {
     const AppSettings& s = model_.settings();
     appearance_->setSelected(s.appearance);
-    loginSwitch_->setChecked(model_.loginStatus() == "enabled");
+    loginSwitch_->setChecked(model_.loginStatus() == LoginStatus::enabled);
     const LoginNote login = loginNote(model_.loginStatus(), model_.loginError());
     loginHint_->setText(login.error ? QString() : login.text);
     loginHint_->setVisible(!login.error && !login.text.isEmpty());
@@ -119,7 +119,7 @@ void SettingsView::refresh() {
     dockSwitch_->setChecked(s.showInDock);
 
     // Pictures of the program show what a user with notifications sees.
-    const std::string status = model_.renderMode() ? "allowed" : model_.notificationStatus();
+    const NotificationStatus status = model_.renderMode() ? NotificationStatus::allowed : model_.notificationStatus();
     notificationStatus_->setText(notificationStatusText(status));
     const QString hint = notificationHint(status);
     notificationHint_->setText(hint);

@@ -2,24 +2,24 @@
 
 namespace trevlin::ui {
 
-QString notificationStatusText(const std::string& status) {
-    QString text = QString::fromStdString(status);
-    if (!text.isEmpty()) text[0] = text[0].toUpper();
-    return text;
+QString notificationStatusText(NotificationStatus status) {
+    QString shown = QString::fromUtf8(trevlin::text(status));
+    if (!shown.isEmpty()) shown[0] = shown[0].toUpper();
+    return shown;
 }
 
-QString notificationHint(const std::string& status) {
-    if (status == "denied")
+QString notificationHint(NotificationStatus status) {
+    if (status == NotificationStatus::denied)
         return "Automatic mode's questions will appear in the menu bar panel instead. To get notifications, allow "
                "Trevlin in your desktop's notification settings.";
-    if (status == "unavailable") return "Notifications are not available here; questions appear in the menu bar panel.";
-    if (status == "not asked yet") return "Trevlin asks when you turn Automatic mode on.";
+    if (status == NotificationStatus::unavailable) return "Notifications are not available here; questions appear in the menu bar panel.";
+    if (status == NotificationStatus::notAskedYet) return "Trevlin asks when you turn Automatic mode on.";
     return {};
 }
 
-LoginNote loginNote(const std::string& loginStatus, const std::optional<std::string>& loginError) {
+LoginNote loginNote(LoginStatus loginStatus, const std::optional<std::string>& loginError) {
     if (loginError) return {"Could not change this: " + QString::fromStdString(*loginError), true};
-    if (loginStatus == "requires approval")
+    if (loginStatus == LoginStatus::requiresApproval)
         return {"Approve Trevlin in System Settings > General > Login Items.", false};
     return {};
 }

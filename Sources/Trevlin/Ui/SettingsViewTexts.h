@@ -2,6 +2,9 @@
 // decided without a widget.
 #pragma once
 
+#include "LoginItem.h"
+#include "Notifier.h"
+
 #include <QString>
 
 #include <optional>
@@ -10,17 +13,17 @@
 namespace trevlin::ui {
 
 /// The notification status as the row shows it: its first letter upper-cased.
-QString notificationStatusText(const std::string& status);
+QString notificationStatusText(NotificationStatus status);
 
 /// The note under the notifications row for a status; empty: none.
-QString notificationHint(const std::string& status);
+QString notificationHint(NotificationStatus status);
 
 /// The note under the launch-at-login row.
 struct LoginNote {
     QString text;  ///< empty: no note
     bool error = false;
 };
-LoginNote loginNote(const std::string& loginStatus, const std::optional<std::string>& loginError);
+LoginNote loginNote(LoginStatus loginStatus, const std::optional<std::string>& loginError);
 
 /// "1.4 (27)", or "development build" without a version; a missing build
 /// number counts as "1".
