@@ -83,8 +83,8 @@ void AppLimiter::launchLocked() {
     // what it holds the moment the app comes to the front).
     if (!frontObserver_) {
         std::weak_ptr<AppLimiter> weak = weak_from_this();
-        frontObserver_ = context_->front().addObserver([weak](Pid pid) {
-            if (auto self = weak.lock()) self->frontChanged(pid);
+        frontObserver_ = context_->front().addObserver([weak](FrontApp front) {
+            if (auto self = weak.lock()) self->frontChanged(front);
         });
     }
     // The thread keeps the limiter alive until it has restored everything.
@@ -168,8 +168,8 @@ void AppLimiter::setRule(const Rule& rule) {
     wake_.signal();
 }
 
-void AppLimiter::frontChanged(Pid pid) {
-    auto held = shared_.heldIfActivated(pid);
+void AppLimiter::frontChanged(FrontApp front) {
+    auto held = shared_.heldIfActivated(front);
     if (!held) return;
     // Continue at once; the loop tidies its records on its next turn.
     Platform& platform = context_->platform();

@@ -101,7 +101,7 @@ private:
     void threadMain();
     /// The loop; true when it ended to sleep.
     bool run();
-    void frontChanged(Pid pid);
+    void frontChanged(FrontApp front);
     void leaveFrontTracker();
     /// The status of a limiter whose app has no process.
     LimiterStatus idleStatus(const Rule& rule) const;

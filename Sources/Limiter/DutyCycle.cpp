@@ -19,7 +19,10 @@ bool DutyCycle::tick(const Rule& rule, double periodMs) {
         lastScan_ = t;
         records.rebuildBrowserOwners();
     }
-    const Pid front = loop_.context.front().pid();
+    // While the front app is unknown its pid is 0: smart spares nothing and
+    // holds the cap like strict.
+    const FrontApp frontApp = loop_.context.front().app();
+    const Pid front = frontApp.pid;
     const Method method = rule.method;
     const double cap = rule.maxCores;
 
@@ -143,6 +146,8 @@ bool DutyCycle::tick(const Rule& rule, double periodMs) {
         } else if (history_.smoothedUse > kNoteOverCap * cap && (fraction <= kNoteFloorFraction || candidates.empty())) {
             note = method == Method::smart ? LimiterNotes::smartRestInFront : LimiterNotes::strictRestUntouchable;
         }
+        // Whatever else holds, the user learns why smart acts as strict.
+        if (method == Method::smart && !frontApp.known) note = LimiterNotes::smartFrontUnknown;
         publish(rule, seen, candidates.size(), note);
     }
 

@@ -82,11 +82,12 @@ public:
         held_ = std::move(held);
     }
     void clearHeld() { setHeld({}); }
-    /// For an activation of `pid`: the held processes when `pid` is one of
-    /// the app's, nothing otherwise.
-    std::optional<std::vector<Held>> heldIfActivated(Pid pid) {
+    /// For a new answer about the front app: the held processes when the
+    /// app may be the one in use (one of its processes came to the front, or
+    /// the desktop no longer tells), nothing otherwise.
+    std::optional<std::vector<Held>> heldIfActivated(FrontApp front) {
         std::lock_guard<std::mutex> g(lock_);
-        if (!frontSet_.count(pid)) return std::nullopt;
+        if (front.known && !frontSet_.count(front.pid)) return std::nullopt;
         return held_;
     }
     /// Set when an activation continued the held processes behind the

@@ -9,6 +9,8 @@ namespace LimiterNotes {
 const char* const ecoresNothingLeft = "over the cap, but what's left is the part you're using or already on efficiency cores";
 const char* const smartRestInFront = "over the cap: the rest is what you're using right now, which smart mode won't pause";
 const char* const strictRestUntouchable = "over the cap: the rest is in processes that are never paused";
+const char* const smartFrontUnknown =
+    "this desktop doesn't tell which app is in front, so smart mode holds the cap like strict";
 }  // namespace LimiterNotes
 
 namespace {

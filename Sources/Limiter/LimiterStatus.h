@@ -64,6 +64,8 @@ extern const char* const ecoresNothingLeft;
 extern const char* const smartRestInFront;
 /// `strict` over its cap with what is left in processes never stopped.
 extern const char* const strictRestUntouchable;
+/// `smart` while the desktop does not tell which app is in front.
+extern const char* const smartFrontUnknown;
 }  // namespace LimiterNotes
 
 }  // namespace trevlin

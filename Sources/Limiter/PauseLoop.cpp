@@ -31,14 +31,16 @@ void PauseLoop::turn(const Rule& rule) {
     // anew, so they no longer count as stopped (they stay journaled).
     if (loop_.shared.takeContinuedByActivation()) records.forgetStops();
     const double t = loop_.now();
-    const Pid front = loop_.context.front().pid();
+    const FrontApp frontApp = loop_.context.front().app();
+    const Pid front = frontApp.pid;
     const double scanEvery = scans_ < kWarmUpScans ? kFirstScansSeconds : kScanSeconds;
     if (!lastScan_ || t - *lastScan_ >= scanEvery) scan(t);
 
     PauseMachine::Seen seen;
     seen.now = t;
     seen.isGroup = loop_.scanner.launcherExe().has_value();
-    seen.inFront = loop_.shared.inFrontSet(front);
+    seen.inFront = frontApp.known && loop_.shared.inFrontSet(front);
+    if (!frontApp.known) seen.frontUnknown = loop_.context.front().unknownReason();
     seen.warmedUp = scans_ >= kWarmUpScans;
     seen.sparesBusy = rule.pauseSparesBusy;
     seen.catchUpEnabled = rule.pauseCatchUp;
@@ -89,7 +91,8 @@ void PauseLoop::scan(double t) {
                                      [](const auto& kv) { return kv.second.paused; });
     if (stopped || machine_.catchingUp()) return;
     total_ = total_ ? (1 - kPauseSmoothing) * *total_ + kPauseSmoothing * cores : cores;
-    if (!loop_.shared.inFrontSet(loop_.context.front().pid()))
+    const FrontApp frontApp = loop_.context.front().app();
+    if (frontApp.known && !loop_.shared.inFrontSet(frontApp.pid))
         background_ = background_ ? (1 - kPauseSmoothing) * *background_ + kPauseSmoothing * cores : cores;
 }
 
@@ -105,8 +108,10 @@ void PauseLoop::hold(Pid front) {
     for (Pid pid : picked) held.emplace_back(pid, records.find(pid)->start);
     loop_.shared.setHeld(std::move(held));
     for (Pid pid : picked) records.stop(pid);
-    // The app may have come to the front while we were stopping it.
-    if (loop_.shared.inFrontSet(loop_.context.front().pid())) {
+    // The app may have come to the front while we were stopping it (or the
+    // desktop may have stopped telling).
+    const FrontApp now = loop_.context.front().app();
+    if (!now.known || loop_.shared.inFrontSet(now.pid)) {
         releaseHeld();
         machine_.cameToFront();
     }
@@ -138,7 +143,7 @@ void PauseLoop::publish(const Rule& rule, double t) {
     f.currentCores = current_;
     f.processCount = static_cast<int>(loop_.records.size());
     f.stoppedCount = stopped;
-    f.reason = machine_.state() == PauseState::spared ? machine_.busyReason().value_or("") : "";
+    f.reason = machine_.state() == PauseState::spared ? machine_.sparedReason().value_or("") : "";
     f.cappedEstimate = SavingsCap::cap(estimate_, current_, loop_.logicalCores, busyCores);
     loop_.publish(LimiterStatus::pause(loop_.app.name, loop_.app.path, rule.maxCores, f));
 }

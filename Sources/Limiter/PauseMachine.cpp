@@ -15,6 +15,7 @@ void PauseMachine::forgetBusy() {
 PauseMachine::Turn PauseMachine::turn(const Seen& seen, const BusyQuestion& askBusy) {
     Turn out;
     const double t = seen.now;
+    sparedReason_.reset();
     if (seen.isGroup) {
         out.release = true;
         state_ = PauseState::none;
@@ -26,6 +27,15 @@ PauseMachine::Turn PauseMachine::turn(const Seen& seen, const BusyQuestion& askB
         state_ = PauseState::inFront;
         return out;
     }
+    if (seen.frontUnknown) {
+        // Unknown is not "in the background": the user may be typing into
+        // this very app.
+        out.release = true;
+        forgetBusy();
+        sparedReason_ = seen.frontUnknown;
+        state_ = PauseState::spared;
+        return out;
+    }
     if (!seen.sparesBusy) {
         forgetBusy();
     } else if (!lastBusyAsk_ || t - *lastBusyAsk_ >= kBusyAskSeconds) {
@@ -34,6 +44,7 @@ PauseMachine::Turn PauseMachine::turn(const Seen& seen, const BusyQuestion& askB
     }
     if (seen.sparesBusy && busyReason_) {
         out.release = true;
+        sparedReason_ = busyReason_;
         state_ = PauseState::spared;
         return out;
     }

@@ -5,7 +5,8 @@
 //   paused   – in the background: its processes are held stopped.
 //   catchUp  – held, but running for a few seconds every catch-up interval.
 //   spared   – in the background but playing audio or keeping the machine
-//              awake: not held.
+//              awake, or the desktop does not tell which app is in front
+//              (the user may be using this one): not held.
 //   none     – a command-line group: pause mode never holds one.
 //
 // Each turn the loop reports what it sees; the machine answers with the new
@@ -31,6 +32,9 @@ public:
         double now = 0;
         bool isGroup = false;         ///< a command-line group
         bool inFront = false;         ///< the app is the front app
+        /// The desktop does not tell which app is in front: why, completing
+        /// "It is …". Absent while it tells.
+        std::optional<std::string> frontUnknown;
         bool warmedUp = false;        ///< the first two scans are done
         bool sparesBusy = false;      ///< the rule spares an app that plays audio or keeps awake
         bool catchUpEnabled = false;  ///< the rule lets a held app catch up
@@ -53,7 +57,7 @@ public:
     bool holding() const { return state_ == PauseState::paused || state_ == PauseState::catchUp; }
     bool catchingUp() const { return state_ == PauseState::catchUp; }
     /// Why the app is spared (state `spared`).
-    const std::optional<std::string>& busyReason() const { return busyReason_; }
+    const std::optional<std::string>& sparedReason() const { return sparedReason_; }
 
 private:
     void forgetBusy();
@@ -64,6 +68,7 @@ private:
     double catchUpEnd_ = 0;
     std::optional<std::string> busyReason_;
     std::optional<double> lastBusyAsk_;
+    std::optional<std::string> sparedReason_;
 };
 
 }  // namespace trevlin

@@ -9,12 +9,19 @@ FrontmostTracker::FrontmostTracker(Platform& platform, MainThreadHook mainThread
     state_->mainThread = std::move(mainThread);
 }
 
-Pid FrontmostTracker::pid() {
+FrontApp FrontmostTracker::app() {
     std::lock_guard<std::mutex> g(state_->lock);
-    return state_->pid;
+    return state_->app;
 }
 
-int FrontmostTracker::addObserver(std::function<void(Pid)> callback) {
+std::string FrontmostTracker::unknownReason() {
+    if (known()) return {};
+    std::string reason = platform_.frontUnknownReason();
+    // A platform that cannot say why still has to give the user a reason.
+    return reason.empty() ? kFrontUntoldReason : reason;
+}
+
+int FrontmostTracker::addObserver(std::function<void(FrontApp)> callback) {
     std::lock_guard<std::mutex> g(state_->lock);
     int id = state_->nextObserver++;
     state_->observers[id] = std::move(callback);
@@ -35,11 +42,11 @@ void FrontmostTracker::start() {
     // The platform reports activations from its own thread; each one hops to
     // the main thread before the pid changes and observers run.
     std::weak_ptr<State> weak = state_;
-    Pid initial = platform_.startFrontTracking([weak](Pid p) {
+    FrontApp initial = platform_.startFrontTracking([weak](FrontApp app) {
         auto state = weak.lock();
         if (!state) return;
-        auto deliver = [weak, p] {
-            if (auto s = weak.lock()) activated(*s, p);
+        auto deliver = [weak, app] {
+            if (auto s = weak.lock()) activated(*s, app);
         };
         if (state->mainThread) state->mainThread(deliver);
         else deliver();
@@ -47,18 +54,18 @@ void FrontmostTracker::start() {
     // An activation may already have reached the main thread while the
     // platform was starting; it is newer than the initial answer.
     std::lock_guard<std::mutex> g(state_->lock);
-    if (!state_->activatedSinceStart) state_->pid = initial;
+    if (!state_->activatedSinceStart) state_->app = initial;
 }
 
-void FrontmostTracker::activated(State& state, Pid p) {
-    std::vector<std::function<void(Pid)>> callbacks;
+void FrontmostTracker::activated(State& state, FrontApp app) {
+    std::vector<std::function<void(FrontApp)>> callbacks;
     {
         std::lock_guard<std::mutex> g(state.lock);
-        state.pid = p;
+        state.app = app;
         state.activatedSinceStart = true;
         for (auto& [id, cb] : state.observers) callbacks.push_back(cb);
     }
-    for (auto& cb : callbacks) cb(p);
+    for (auto& cb : callbacks) cb(app);
 }
 
 }  // namespace trevlin

@@ -1,5 +1,7 @@
 // Knows which app is in front and tells observers, on the main thread, the
-// moment another app is activated.
+// moment another app is activated or the desktop stops (or starts) telling.
+// Until it is started, and where there is no desktop at all, nothing is in
+// front; where the desktop cannot be asked, the front app is unknown.
 #pragma once
 
 #include "MainThread.h"
@@ -9,6 +11,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <string>
 
 namespace trevlin {
 
@@ -19,10 +22,16 @@ public:
     FrontmostTracker(const FrontmostTracker&) = delete;
     FrontmostTracker& operator=(const FrontmostTracker&) = delete;
 
-    /// The front app's pid, 0 until known or without a desktop.
-    Pid pid();
-    /// Registers a callback for each activation; ids count 1, 2, 3, …
-    int addObserver(std::function<void(Pid)> callback);
+    /// The desktop's latest answer.
+    FrontApp app();
+    /// The front app's pid; 0 when none is in front or it is unknown.
+    Pid pid() { return app().pid; }
+    /// Whether the desktop tells which app is in front.
+    bool known() { return app().known; }
+    /// While the front app is unknown: why, completing "It is …"; else empty.
+    std::string unknownReason();
+    /// Registers a callback for each new answer; ids count 1, 2, 3, …
+    int addObserver(std::function<void(FrontApp)> callback);
     void removeObserver(int id);
     /// Begins tracking (idempotent).
     void start();
@@ -34,13 +43,13 @@ private:
     struct State {
         MainThreadHook mainThread;
         std::mutex lock;  // guards everything below
-        Pid pid = 0;
+        FrontApp app = FrontApp::none();
         bool started = false;
         bool activatedSinceStart = false;
-        std::map<int, std::function<void(Pid)>> observers;
+        std::map<int, std::function<void(FrontApp)>> observers;
         int nextObserver = 1;
     };
-    static void activated(State& state, Pid pid);
+    static void activated(State& state, FrontApp app);
 
     Platform& platform_;
     std::shared_ptr<State> state_;

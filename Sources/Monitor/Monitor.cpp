@@ -268,6 +268,7 @@ void Monitor::tick() {
     snap.pCores = cores.p;
     snap.eCores = cores.e;
     snap.apps = cachedApps_;
+    snap.frontKnown = context_->front().known();
     // The rows and the core counters are different sources; the rows may
     // add up to more than the cores measured, and Other is then 0.
     snap.other.name = "Other / system";

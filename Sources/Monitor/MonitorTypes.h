@@ -47,6 +47,9 @@ struct MonitorSnapshot {
     double eCores = 0;
     std::vector<AppUsage> apps;  ///< sorted by cores descending, then name ascending
     AppUsage other;              ///< "Other / system", not in `apps`
+    /// Whether the desktop told which app was in front (`isFrontmost`);
+    /// while it does not, no app may be taken for one in the background.
+    bool frontKnown = true;
 };
 
 /// A copy of the history; every series oldest first.

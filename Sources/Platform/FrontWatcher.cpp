@@ -36,6 +36,7 @@ std::unique_ptr<FrontWatcher> makeFrontWatcher(const SessionEnvironment& env) {
     case FrontBackend::none:
         break;
     }
+    if (!env.isWayland()) return std::make_unique<NoDesktopFrontWatcher>();
     return std::make_unique<UntoldFrontWatcher>();
 }
 

@@ -13,12 +13,8 @@
 
 namespace trevlin::linux {
 
-/// Why the front app is unknown, completing "It is …": a desktop Trevlin has no
-/// channel to, or one that does not answer.
-inline constexpr const char* kFrontUntoldReason = "in front or not: this desktop does not tell Trevlin";
-/// GNOME Shell without Trevlin's extension enabled.
-inline constexpr const char* kFrontGnomeExtensionReason =
-    "in front or not: enable the Trevlin extension in GNOME's Extensions app";
+using ::trevlin::kFrontGnomeExtensionReason;
+using ::trevlin::kFrontUntoldReason;
 
 class FrontWatcher {
 public:
@@ -45,10 +41,19 @@ enum class FrontBackend { x11, swayIpc, hyprland, kwinScript, gnomeShellExtensio
 /// says whenever a native Wayland window has the focus.
 FrontBackend chooseFrontBackend(const SessionEnvironment& env);
 
-/// The watcher for `chooseFrontBackend(env)`.
+/// The watcher for `chooseFrontBackend(env)`; for a session without any
+/// desktop, one that answers none.
 std::unique_ptr<FrontWatcher> makeFrontWatcher(const SessionEnvironment& env);
 
-/// A watcher for sessions that offer no channel: always unknown.
+/// A session with no desktop at all (a text console, ssh, a service): no
+/// app can be in front, so the answer is a settled none.
+class NoDesktopFrontWatcher : public FrontWatcher {
+public:
+    FrontApp start(std::function<void(FrontApp)>) override { return FrontApp::none(); }
+    std::string unknownReason() const override { return {}; }
+};
+
+/// A watcher for desktop sessions that offer no channel: always unknown.
 class UntoldFrontWatcher : public FrontWatcher {
 public:
     FrontApp start(std::function<void(FrontApp)>) override { return FrontApp::unknown(); }

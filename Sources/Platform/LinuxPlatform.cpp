@@ -2,8 +2,10 @@
 
 #include "DesktopEntries.h"
 #include "DesktopPower.h"
+#include "FrontWatcher.h"
+#include "GnomeShellExtension.h"
 #include "LinuxProc.h"
-#include "X11FrontWatcher.h"
+#include "Log.h"
 
 #include <pwd.h>
 #include <sched.h>
@@ -17,14 +19,34 @@
 #include <chrono>
 #include <cstdlib>
 #include <map>
+#include <thread>
 
 namespace trevlin {
 
 using namespace trevlin::linux;
 
 struct LinuxPlatform::Front {
-    X11FrontWatcher watcher;
+    std::unique_ptr<FrontWatcher> watcher;
 };
+
+namespace {
+
+/// Puts Trevlin's GNOME Shell extension in the user's extensions folder, in
+/// the format of the running shell, so that the user only has to enable it.
+/// On its own thread: asking the shell for its version may wait on the bus.
+void installGnomeExtensionInBackground(const SessionEnvironment& env) {
+    std::string dataHome;
+    if (const char* d = std::getenv("XDG_DATA_HOME"); d && *d == '/') dataHome = d;
+    else if (const char* home = std::getenv("HOME"); home && *home == '/') dataHome = std::string(home) + "/.local/share";
+    if (dataHome.empty()) return;
+    std::thread([dataHome, bus = env.sessionBusAddress] {
+        std::string error;
+        if (!installGnomeExtension(dataHome, gnomeShellMajorVersion(bus).value_or(0), &error))
+            logSystem("Trevlin: could not install the GNOME Shell extension: " + error);
+    }).detach();
+}
+
+}  // namespace
 
 LinuxPlatform::LinuxPlatform() : LinuxPlatform(Options{}) {}
 
@@ -337,11 +359,21 @@ std::optional<RunningAppInfo> LinuxPlatform::lookupApp(Pid pid) {
     return info;
 }
 
-Pid LinuxPlatform::startFrontTracking(std::function<void(Pid)> onChange) {
-    if (!options_.desktop) return 0;
+FrontApp LinuxPlatform::startFrontTracking(std::function<void(FrontApp)> onChange) {
+    if (!options_.desktop) return FrontApp::none();
     std::lock_guard<std::mutex> g(frontLock_);
-    if (!front_) front_ = std::make_unique<Front>();
-    return front_->watcher.start(std::move(onChange));
+    if (!front_) {
+        const SessionEnvironment env = currentSessionEnvironment();
+        front_ = std::make_unique<Front>();
+        front_->watcher = makeFrontWatcher(env);
+        if (chooseFrontBackend(env) == FrontBackend::gnomeShellExtension) installGnomeExtensionInBackground(env);
+    }
+    return front_->watcher->start(std::move(onChange));
+}
+
+std::string LinuxPlatform::frontUnknownReason() {
+    std::lock_guard<std::mutex> g(frontLock_);
+    return front_ ? front_->watcher->unknownReason() : std::string();
 }
 
 std::optional<BusyReason> LinuxPlatform::busyReason(const std::set<Pid>& pids) {

@@ -1,12 +1,18 @@
 // The real platform: /proc and /sys (roots configurable for fixture tests),
-// POSIX signals, CPU affinity, X11 for the front app, logind and PulseAudio
-// for busy reasons.
+// POSIX signals, CPU affinity, the desktop's own channel for the front app,
+// logind and PulseAudio for busy reasons.
 //
 // What needs what:
 //   processes, cores, signals, affinity ........ /proc and /sys only
 //   running apps ................................ systemd app units (app-*.scope, app-*.service, snap
 //                                                 scopes) in the cgroup tree + .desktop files
-//   front app .................................... an X server (DISPLAY; XWayland counts); else pid 0
+//   front app .................................... X11 session: the X server (_NET_ACTIVE_WINDOW)
+//                                                 sway / i3: the IPC socket (SWAYSOCK, I3SOCK)
+//                                                 Hyprland: its event socket
+//                                                 KDE Plasma on Wayland: a KWin script over the session bus
+//                                                 GNOME on Wayland: Trevlin's Shell extension, once enabled
+//                                                 other Wayland desktops: unknown (nothing counts as
+//                                                 background); no desktop at all: none
 //   keeping awake ................................ logind on the system bus; else nothing held
 //   playing audio ................................ a PulseAudio or PipeWire-Pulse server; else nothing played
 #pragma once
@@ -65,7 +71,8 @@ public:
     int activeCores() override;
 
     std::optional<RunningAppInfo> lookupApp(Pid pid) override;
-    Pid startFrontTracking(std::function<void(Pid)> onChange) override;
+    FrontApp startFrontTracking(std::function<void(FrontApp)> onChange) override;
+    std::string frontUnknownReason() override;
     /// The sound server's playback streams and logind's inhibitors.
     std::optional<BusyReason> busyReason(const std::set<Pid>& pids) override;
 

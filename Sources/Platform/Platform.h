@@ -9,6 +9,8 @@
 // method (an empty string, an empty list, an absent value), never an error.
 #pragma once
 
+#include "FrontApp.h"
+
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -149,10 +151,14 @@ public:
     // Desktop ---------------------------------------------------------------
     /// The application registered for `pid`, absent when it is none.
     virtual std::optional<RunningAppInfo> lookupApp(Pid pid) = 0;
-    /// Starts watching the front app. `onChange` is called with each newly
-    /// activated app's pid, from whatever thread notices it. Returns the
-    /// current front pid (0 when unknown).
-    virtual Pid startFrontTracking(std::function<void(Pid)> onChange) = 0;
+    /// Starts watching the front app. `onChange` is called with each new
+    /// answer (an activated app's pid, none, or unknown), from whatever
+    /// thread notices it. Returns the current answer. Without a graphical
+    /// session nothing can be in front: none.
+    virtual FrontApp startFrontTracking(std::function<void(FrontApp)> onChange) = 0;
+    /// While the front app is unknown: why, as a phrase completing "It is …";
+    /// empty while it is known.
+    virtual std::string frontUnknownReason() = 0;
     /// Whether any of `pids` plays audio or keeps the computer awake (audio
     /// wins when both hold); absent when none does or nothing can tell.
     virtual std::optional<BusyReason> busyReason(const std::set<Pid>& pids) = 0;

@@ -67,12 +67,6 @@ FrontApp X11FrontWatcher::start(std::function<void(FrontApp)> onChange) {
     return initial_;
 }
 
-Pid X11FrontWatcher::start(std::function<void(Pid)> onChange) {
-    return start([onChange = std::move(onChange)](FrontApp app) {
-        if (app.known && onChange) onChange(app.pid);
-    }).pid;
-}
-
 std::string X11FrontWatcher::unknownReason() const { return connected_ ? std::string() : kFrontUntoldReason; }
 
 void X11FrontWatcher::run() {

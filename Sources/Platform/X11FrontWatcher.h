@@ -26,9 +26,6 @@ public:
     /// Reports each newly activated app; losing the X server reports unknown.
     FrontApp start(std::function<void(FrontApp)> onChange) override;
     std::string unknownReason() const override;
-    /// The bare pid of the answer (0 for unknown too), for callers that do
-    /// not take FrontApp yet; goes when the platform reports FrontApp.
-    Pid start(std::function<void(Pid)> onChange);
 
 private:
     void run();

@@ -392,6 +392,13 @@ std::optional<LimiterStatus> AppModel::status(const std::string& path) const {
     return liveStatus(path);
 }
 
+std::optional<std::string> AppModel::frontUnknownLine() const {
+    if (frontAppKnown()) return std::nullopt;
+    if (context_->front().unknownReason() == kFrontGnomeExtensionReason)
+        return std::string("To see which app is in front, enable the Trevlin extension in GNOME's Extensions app.");
+    return std::string("This desktop doesn't tell which app is in front, so nothing counts as in the background.");
+}
+
 std::optional<AppUsage> AppModel::latestApp(const std::string& path) const {
     if (!latest_) return std::nullopt;
     for (const auto& app : latest_->apps)

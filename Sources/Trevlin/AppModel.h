@@ -176,6 +176,12 @@ public:
     std::vector<AppUsage> topApps() const;
     /// The limiter's live status while limiting is on.
     std::optional<LimiterStatus> status(const std::string& path) const;
+    /// Whether the desktop tells which app is in front (as of the latest
+    /// sample shown).
+    bool frontAppKnown() const { return !snapshot_ || snapshot_->frontKnown; }
+    /// While it does not: the one line the panel and the rule editor show,
+    /// saying so and what it means (or how to fix it). Absent while it does.
+    std::optional<std::string> frontUnknownLine() const;
     /// The same regardless of the main switch (for pills).
     std::optional<LimiterStatus> liveStatus(const std::string& path) const { return engine_->status(path); }
 

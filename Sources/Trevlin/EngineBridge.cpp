@@ -190,7 +190,7 @@ void EngineBridge::runPolicy(const MonitorSnapshot& sample) {
 
     auto decisions = policy_.evaluate(candidates, limiter_->statuses(),
                                       [this](const std::string& path) { return autoStance(path); },
-                                      now(context_->platform()));
+                                      now(context_->platform()), sample.frontKnown);
     if (decisions.empty()) return;
     for (const auto& d : decisions) {
         switch (d.kind) {

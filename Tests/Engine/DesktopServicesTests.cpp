@@ -113,11 +113,11 @@ TEST_F(Desktop, FrontTrackerReportsOnTheMainThreadOutsideItsLock) {
     EXPECT_EQ(tracker.pid(), 7);
 
     std::vector<std::pair<int, Pid>> calls;
-    int a = tracker.addObserver([&](Pid p) {
-        calls.emplace_back(1, p);
-        EXPECT_EQ(tracker.pid(), p);  // the lock is not held here
+    int a = tracker.addObserver([&](FrontApp f) {
+        calls.emplace_back(1, f.pid);
+        EXPECT_EQ(tracker.pid(), f.pid);  // the lock is not held here
     });
-    int b = tracker.addObserver([&](Pid p) { calls.emplace_back(2, p); });
+    int b = tracker.addObserver([&](FrontApp f) { calls.emplace_back(2, f.pid); });
     EXPECT_EQ(b, a + 1);
 
     sim->setFront(42);
@@ -139,9 +139,9 @@ TEST_F(Desktop, AnActivationDuringStartIsNotUndoneByTheInitialAnswer) {
     // The platform reports a switch to 42 while it is starting; the main
     // thread (here: at once) handles it before start() returns 7.
     struct SwitchingWhileStarting : SimulatedPlatform {
-        Pid startFrontTracking(std::function<void(Pid)> onChange) override {
-            onChange(42);
-            return 7;
+        FrontApp startFrontTracking(std::function<void(FrontApp)> onChange) override {
+            onChange(FrontApp::of(42));
+            return FrontApp::of(7);
         }
     };
     SwitchingWhileStarting platform;

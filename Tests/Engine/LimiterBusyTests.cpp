@@ -36,24 +36,25 @@ namespace {
 /// an X server cannot provide.
 class FrontDrivenLinuxPlatform : public LinuxPlatform {
 public:
-    Pid startFrontTracking(std::function<void(Pid)> onChange) override {
+    FrontApp startFrontTracking(std::function<void(FrontApp)> onChange) override {
         std::lock_guard<std::mutex> g(lock_);
         onChange_ = std::move(onChange);
-        return 0;
+        return FrontApp::none();
     }
+    std::string frontUnknownReason() override { return {}; }
     /// Delivers an activation of `pid` as the desktop would.
     void activate(Pid pid) {
-        std::function<void(Pid)> cb;
+        std::function<void(FrontApp)> cb;
         {
             std::lock_guard<std::mutex> g(lock_);
             cb = onChange_;
         }
-        if (cb) cb(pid);
+        if (cb) cb(FrontApp::of(pid));
     }
 
 private:
     std::mutex lock_;
-    std::function<void(Pid)> onChange_;
+    std::function<void(FrontApp)> onChange_;
 };
 
 /// `count` busy loops under a shell that leads its own process group; the

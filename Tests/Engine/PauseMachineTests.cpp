@@ -83,7 +83,7 @@ TEST(PauseMachine, FrontSparingAndGroupsLetGo) {
     d.busy = "playing audio";
     EXPECT_EQ(actions(d.at(4.0)), "release ");
     EXPECT_EQ(d.machine.state(), PauseState::spared);
-    EXPECT_EQ(d.machine.busyReason(), "playing audio");
+    EXPECT_EQ(d.machine.sparedReason(), "playing audio");
     d.at(5.0);
     EXPECT_EQ(d.asks, 1);
     d.busy.reset();

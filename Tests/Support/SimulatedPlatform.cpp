@@ -77,18 +77,30 @@ void SimulatedPlatform::removeApp(Pid pid) {
 }
 
 void SimulatedPlatform::setFront(Pid pid) {
-    std::function<void(Pid)> cb;
+    std::function<void(FrontApp)> cb;
     {
         std::lock_guard<std::mutex> g(lock_);
-        front_ = pid;
+        front_ = FrontApp::of(pid);
+        frontUnknownReason_.clear();
         cb = frontCallback_;
     }
-    if (cb) cb(pid);
+    if (cb) cb(FrontApp::of(pid));
+}
+
+void SimulatedPlatform::setFrontUnknown(std::string reason) {
+    std::function<void(FrontApp)> cb;
+    {
+        std::lock_guard<std::mutex> g(lock_);
+        front_ = FrontApp::unknown();
+        frontUnknownReason_ = std::move(reason);
+        cb = frontCallback_;
+    }
+    if (cb) cb(FrontApp::unknown());
 }
 
 Pid SimulatedPlatform::front() {
     std::lock_guard<std::mutex> g(lock_);
-    return front_;
+    return front_.pid;
 }
 
 void SimulatedPlatform::setBusy(Pid pid, std::optional<BusyReason> reason) {
@@ -377,10 +389,15 @@ std::optional<RunningAppInfo> SimulatedPlatform::lookupApp(Pid pid) {
     return it->second;
 }
 
-Pid SimulatedPlatform::startFrontTracking(std::function<void(Pid)> onChange) {
+FrontApp SimulatedPlatform::startFrontTracking(std::function<void(FrontApp)> onChange) {
     std::lock_guard<std::mutex> g(lock_);
     frontCallback_ = std::move(onChange);
     return front_;
+}
+
+std::string SimulatedPlatform::frontUnknownReason() {
+    std::lock_guard<std::mutex> g(lock_);
+    return frontUnknownReason_;
 }
 
 std::optional<BusyReason> SimulatedPlatform::busyReason(const std::set<Pid>& pids) {

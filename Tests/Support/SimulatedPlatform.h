@@ -67,6 +67,9 @@ public:
     void removeApp(Pid pid);
     /// Makes `pid` the front app and calls the tracking callback at once.
     void setFront(Pid pid);
+    /// Makes the front app unknown, for `reason`, and calls the callback.
+    void setFrontUnknown(std::string reason);
+    /// The front pid; 0 while none or unknown.
     Pid front();
     /// Makes `pid` play audio or keep the computer awake; absent clears it.
     void setBusy(Pid pid, std::optional<BusyReason> reason);
@@ -115,7 +118,8 @@ public:
     MachineFacts machineFacts() override;
     int activeCores() override;
     std::optional<RunningAppInfo> lookupApp(Pid pid) override;
-    Pid startFrontTracking(std::function<void(Pid)> onChange) override;
+    FrontApp startFrontTracking(std::function<void(FrontApp)> onChange) override;
+    std::string frontUnknownReason() override;
     std::optional<BusyReason> busyReason(const std::set<Pid>& pids) override;
     std::string dataDirectory() override;
     std::string ownBundlePath() override { return "/usr/share/applications/trevlin.desktop"; }
@@ -143,8 +147,9 @@ private:
     bool coreTicksFail_ = false;
     std::vector<double> coreBusy_;   // seconds per core
     std::vector<double> coreTotal_;  // seconds per core
-    Pid front_ = 0;
-    std::function<void(Pid)> frontCallback_;
+    FrontApp front_ = FrontApp::none();
+    std::string frontUnknownReason_;
+    std::function<void(FrontApp)> frontCallback_;
     std::map<Pid, BusyReason> busy_;
     std::string dataDir_ = "/tmp/trevlin-sim";
     Pid myPid_ = 99999;
