@@ -105,7 +105,11 @@ LimiterStatus LimiterStatus::pause(const std::string& name, const std::string& p
             s.summaryLine = name + " paused in background (" + std::to_string(f.stoppedCount) + " of " +
                             std::to_string(f.processCount) + " processes stopped)";
             break;
-        case PauseState::spared: s.summaryLine = name + " in background, not paused: " + f.reason; break;
+        case PauseState::spared:
+            // Unknown is not "in the background": the line says only what is known.
+            s.summaryLine = f.frontUnknown ? name + " not paused: it is " + f.reason
+                                           : name + " in background, not paused: " + f.reason;
+            break;
         case PauseState::catchUp:
             s.summaryLine = name + " catching up for a few seconds (using " + cores + " cores), then paused again";
             break;

@@ -49,6 +49,7 @@ struct LimiterStatus {
         int processCount = 0;      ///< process records
         int stoppedCount = 0;      ///< records stopped right now
         std::string reason;        ///< why the app is spared (state `spared`)
+        bool frontUnknown = false; ///< spared because the desktop does not tell which app is in front
         double cappedEstimate = 0; ///< unthrottled estimate, bounded by what the machine could give
     };
     static LimiterStatus pause(const std::string& name, const std::string& path, double maxCores,

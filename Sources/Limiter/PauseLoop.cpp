@@ -144,6 +144,7 @@ void PauseLoop::publish(const Rule& rule, double t) {
     f.processCount = static_cast<int>(loop_.records.size());
     f.stoppedCount = stopped;
     f.reason = machine_.state() == PauseState::spared ? machine_.sparedReason().value_or("") : "";
+    f.frontUnknown = machine_.state() == PauseState::spared && machine_.frontUnknown();
     f.cappedEstimate = SavingsCap::cap(estimate_, current_, loop_.logicalCores, busyCores);
     loop_.publish(LimiterStatus::pause(loop_.app.name, loop_.app.path, rule.maxCores, f));
 }

@@ -16,6 +16,7 @@ PauseMachine::Turn PauseMachine::turn(const Seen& seen, const BusyQuestion& askB
     Turn out;
     const double t = seen.now;
     sparedReason_.reset();
+    frontUnknown_ = false;
     if (seen.isGroup) {
         out.release = true;
         state_ = PauseState::none;
@@ -33,6 +34,7 @@ PauseMachine::Turn PauseMachine::turn(const Seen& seen, const BusyQuestion& askB
         out.release = true;
         forgetBusy();
         sparedReason_ = seen.frontUnknown;
+        frontUnknown_ = true;
         state_ = PauseState::spared;
         return out;
     }

@@ -58,6 +58,8 @@ public:
     bool catchingUp() const { return state_ == PauseState::catchUp; }
     /// Why the app is spared (state `spared`).
     const std::optional<std::string>& sparedReason() const { return sparedReason_; }
+    /// Spared because the front app is unknown (not for being busy).
+    bool frontUnknown() const { return frontUnknown_; }
 
 private:
     void forgetBusy();
@@ -69,6 +71,7 @@ private:
     std::optional<std::string> busyReason_;
     std::optional<double> lastBusyAsk_;
     std::optional<std::string> sparedReason_;
+    bool frontUnknown_ = false;
 };
 
 }  // namespace trevlin

@@ -411,6 +411,33 @@ TEST_F(AppModelTest, MainSwitchOffClearsQuestionsAndAutomaticLimits) {
     EXPECT_TRUE(engineRules().empty());
 }
 
+TEST_F(AppModelTest, WhileTheFrontAppIsUnknownNothingNewIsAskedAndWhatIsHeldStays) {
+    AppModel& m = makeModel(R"({"masterEnabled": true, "autoTriggerCores": 2, "autoTriggerSeconds": 10,
+        "autoDecisions": {"/usr/share/applications/indexer.desktop": {"name": "Indexer", "decision": "always"}}})");
+    m.setWindowVisible(true);
+    feed(snapshotOf({row(kIndexer, "Indexer", 3.0)}), 11);
+    ASSERT_EQ(m.autoLimits().count(kIndexer), 1u);
+    EXPECT_TRUE(m.frontAppKnown());
+    EXPECT_FALSE(m.frontUnknownLine());
+
+    // The browser is busy too, but it may be the app the user types into.
+    auto unknown = snapshotOf({row(kIndexer, "Indexer", 3.0), row(kBrowser, "Browser", 4.0)});
+    unknown.frontKnown = false;
+    feed(unknown, 12);  // (the held indexer, with no real process, is released when quiet for 15 s)
+    EXPECT_TRUE(m.pendingQuestions().empty());
+    EXPECT_EQ(m.autoLimits().count(kBrowser), 0u);
+    EXPECT_EQ(m.autoLimits().count(kIndexer), 1u);
+    EXPECT_FALSE(m.frontAppKnown());
+    EXPECT_EQ(m.frontUnknownLine(),
+              "This desktop doesn't tell which app is in front, so nothing counts as in the background.");
+
+    // Once the desktop tells again, the browser's busy time counts afresh.
+    unknown.frontKnown = true;
+    feed(unknown, 11);
+    ASSERT_EQ(m.pendingQuestions().size(), 1u);
+    EXPECT_EQ(m.pendingQuestions()[0].path, kBrowser);
+}
+
 TEST_F(AppModelTest, CommandLineGroupsOnlyWhenIncluded) {
     AppModel& m = makeModel(R"({"masterEnabled": true})");
     auto busy = snapshotOf({row("cli:node", "node", 3.0, false, AppKind::commandLine)});

@@ -214,6 +214,22 @@ TEST_F(MenuPanelTest, SwitchesSummaryAndDimmedPills) {
                                           {"off", PillStyle::off, false}}));
 }
 
+TEST_F(MenuPanelTest, ALineSaysWhenTheAppInFrontIsUnknown) {
+    AppModel& m = makeModel(R"({"masterEnabled": true})");
+    MenuPanelView& v = *open(m).view();
+    MonitorSnapshot s = sampleOf({appRow(kEditor, "Editor", 1.0)});
+    m.receive(s);
+    EXPECT_TRUE(v.frontNoteLabel()->isHidden());
+    s.frontKnown = false;
+    m.receive(s);
+    EXPECT_FALSE(v.frontNoteLabel()->isHidden());
+    EXPECT_EQ(text(v.frontNoteLabel()),
+              "This desktop doesn't tell which app is in front, so nothing counts as in the background.");
+    s.frontKnown = true;
+    m.receive(s);
+    EXPECT_TRUE(v.frontNoteLabel()->isHidden());
+}
+
 TEST_F(MenuPanelTest, PillOpensTheRuleEditorAndFooterOpensOrQuits) {
     AppModel& m = makeModel();
     MenuPanel& panel = open(m);

@@ -333,6 +333,45 @@ TEST_F(Limiter, PauseSparesAnAppThatPlaysAudio) {
     EXPECT_EQ(lastStatus().pauseState, PauseState::paused);
 }
 
+// Where the desktop does not tell which app is in front, the user may be
+// using any app: pause holds nothing (and lets go at once of what it held),
+// smart holds the cap like strict and says so.
+TEST_F(Limiter, AnUnknownFrontAppIsNeverPausedAndSmartHoldsLikeStrict) {
+    const std::string reason = "in front or not: this desktop does not tell Trevlin";
+    app({1.0, 1.0});
+    sim->spawn(500, "/usr/bin/other");
+    sim->setFront(500);
+    auto limiter = startLimiter(rule(Method::pause), kBundle, "busy");
+    runTo(4);
+    ASSERT_TRUE(sim->get(101).stopped);
+
+    const double unknownAt = sim->time();
+    sim->setFrontUnknown(reason);
+    for (Pid pid : {100, 101, 102}) EXPECT_FALSE(sim->get(pid).stopped) << pid;  // from the callback
+    runTo(unknownAt + 12);  // past the warm-up and a catch-up interval
+    for (Pid pid : {100, 101, 102}) EXPECT_TRUE(signalTimes(pid, SIGSTOP, unknownAt).empty()) << pid;
+    LimiterStatus s = lastStatus();
+    EXPECT_EQ(s.pauseState, PauseState::spared);
+    EXPECT_EQ(s.pauseDetail, reason);
+    EXPECT_EQ(s.summaryLine, "busy not paused: it is " + reason);
+    EXPECT_TRUE(journal->entries().empty());
+
+    // Smart: nothing is spared as the front app's, and the note says why.
+    limiter->setRule(rule(Method::smart, 0.5));
+    const double smartAt = sim->time();
+    runTo(smartAt + 6);
+    EXPECT_FALSE(signalTimes(101, SIGSTOP, smartAt).empty());
+    EXPECT_FALSE(signalTimes(102, SIGSTOP, smartAt).empty());
+    EXPECT_EQ(lastStatus().note, LimiterNotes::smartFrontUnknown);
+
+    // The desktop tells again, with the app in the background: held as before.
+    sim->setFront(500);
+    limiter->setRule(rule(Method::pause));
+    runTo(sim->time() + 4);
+    EXPECT_TRUE(sim->get(101).stopped);
+    EXPECT_EQ(lastStatus().pauseState, PauseState::paused);
+}
+
 struct CatchUpCase {
     const char* value;
     bool catchesUp;

@@ -115,6 +115,13 @@ TEST(FrontWatcherChoice, ABackendThatCannotReachItsDesktopAnswersUnknown) {
         watcher.reset();
         EXPECT_TRUE(reports.seen().empty());
     }
+
+    // Without any desktop (a console, ssh, a service) nothing can be in
+    // front: a settled none, so pause mode still works there.
+    auto noDesktop = makeFrontWatcher(session({}));
+    EXPECT_EQ(typeid(*noDesktop), typeid(NoDesktopFrontWatcher));
+    EXPECT_EQ(noDesktop->start({}), FrontApp::none());
+    EXPECT_EQ(noDesktop->unknownReason(), "");
 }
 
 // What the focused node of sway's layout tree says. Only a view names an

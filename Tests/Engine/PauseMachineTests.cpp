@@ -14,6 +14,7 @@ struct Driver {
     bool sparesBusy = false;
     bool catchUp = true;
     std::optional<std::string> busy;
+    std::optional<std::string> frontUnknown;
     int asks = 0;
 
     PauseMachine::Turn at(double t) {
@@ -24,6 +25,7 @@ struct Driver {
         s.warmedUp = t >= 1.0;
         s.sparesBusy = sparesBusy;
         s.catchUpEnabled = catchUp;
+        s.frontUnknown = frontUnknown;
         return machine.turn(s, [this] {
             ++asks;
             return busy;
@@ -97,9 +99,23 @@ TEST(PauseMachine, FrontSparingAndGroupsLetGo) {
     d.at(6.75);
     EXPECT_EQ(d.asks, 3);
 
+    // While the desktop does not tell which app is in front, nothing is
+    // held: the user may be using this app. Once it tells, a new hold.
+    d.busy.reset();
+    d.at(7.0);
+    ASSERT_EQ(d.machine.state(), PauseState::paused);
+    d.frontUnknown = "in front or not: this desktop does not tell Trevlin";
+    EXPECT_EQ(actions(d.at(7.5)), "release ");
+    EXPECT_EQ(d.machine.state(), PauseState::spared);
+    EXPECT_EQ(d.machine.sparedReason(), d.frontUnknown);
+    EXPECT_EQ(actions(d.at(20.0)), "release ");  // no catch-up either
+    d.frontUnknown.reset();
+    EXPECT_EQ(actions(d.at(20.5)), "hold new ");
+    EXPECT_FALSE(d.machine.sparedReason());
+
     // A command-line group is never held.
     d.group = true;
-    EXPECT_EQ(actions(d.at(7.0)), "release ");
+    EXPECT_EQ(actions(d.at(21.0)), "release ");
     EXPECT_EQ(d.machine.state(), PauseState::none);
 }
 

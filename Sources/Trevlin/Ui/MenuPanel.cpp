@@ -75,8 +75,14 @@ MenuPanelView::MenuPanelView(AppModel& model, QWidget* parent) : QWidget(parent)
     title_->setFont(Theme::font(13, QFont::DemiBold));
     summary_ = new ToneLabel({}, header);
     summary_->setFont(Theme::font(11));
+    // Where the desktop does not tell which app is in front, one line says so.
+    frontNote_ = new ToneLabel({}, header);
+    frontNote_->setFont(Theme::font(11));
+    frontNote_->setWordWrap(true);
+    frontNote_->hide();
     titles->addWidget(title_);
     titles->addWidget(summary_);
+    titles->addWidget(frontNote_);
     headerRow->addLayout(titles, 1);
     masterSwitch_ = new ToggleSwitch("Limiting enabled", header);
     headerRow->addWidget(masterSwitch_, 0, Qt::AlignVCenter);
@@ -150,6 +156,7 @@ MenuPanelView::MenuPanelView(AppModel& model, QWidget* parent) : QWidget(parent)
 }
 
 QLabel* MenuPanelView::summaryLabel() const { return summary_; }
+QLabel* MenuPanelView::frontNoteLabel() const { return frontNote_; }
 QLabel* MenuPanelView::loadCaptionLabel() const { return loadCaption_; }
 QLabel* MenuPanelView::savingsLabel() const { return savings_; }
 
@@ -190,6 +197,9 @@ void MenuPanelView::refreshHeader() {
 
 void MenuPanelView::refreshLoad() {
     const auto& snapshot = model_.snapshot();
+    const auto frontNote = model_.frontUnknownLine();
+    frontNote_->setVisible(frontNote.has_value());
+    if (frontNote) frontNote_->setText(qs(*frontNote));
     load_->setVisible(snapshot.has_value());
     if (!snapshot) return;
     const int cores = model_.systemInfo().logicalCores;

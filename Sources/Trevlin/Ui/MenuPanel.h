@@ -52,6 +52,8 @@ public:
     ToggleSwitch* masterSwitch() const { return masterSwitch_; }
     ToggleSwitch* autoSwitch() const { return autoSwitch_; }
     QLabel* summaryLabel() const;
+    /// The line shown while the app in front is unknown.
+    QLabel* frontNoteLabel() const;
     QWidget* loadBlock() const { return load_; }
     QLabel* loadFigureLabel() const { return loadFigure_; }
     QLabel* loadCaptionLabel() const;
@@ -89,6 +91,7 @@ private:
     Divider* questionDivider_;
     QLabel* title_;
     ToneLabel* summary_;
+    ToneLabel* frontNote_;
     ToggleSwitch* masterSwitch_;
     QWidget* load_;
     QLabel* loadFigure_;

@@ -290,6 +290,12 @@ RuleEditor::RuleEditor(AppModel& model, std::string path, std::string name, QWid
     status->addWidget(statusNote_);
     cl->addLayout(status);
 
+    // Whatever the mode: while the desktop does not tell which app is in
+    // front, the one line that says what that means for this rule.
+    frontNote_ = wrapped("", 11, this);
+    setTone(frontNote_, Theme::secondary(palette()));
+    layout->addWidget(frontNote_);
+
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);
     done_ = new QPushButton("Done", this);
@@ -353,6 +359,9 @@ void RuleEditor::refresh() {
     statusDetail_->setVisible(!block.detail.empty());
     statusNote_->setText(QString::fromStdString(block.note));
     statusNote_->setVisible(!block.note.empty());
+    const auto frontNote = model_.frontUnknownLine();
+    frontNote_->setText(QString::fromStdString(frontNote.value_or("")));
+    frontNote_->setVisible(frontNote.has_value());
     // The sheet keeps its width; its height follows the sections shown.
     if (QLayout* l = layout()) {
         l->activate();

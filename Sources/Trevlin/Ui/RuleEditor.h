@@ -60,6 +60,8 @@ public:
     QLabel* headerNote() const { return groupNote_; }
     QLabel* modeLabel() const { return modeText_; }
     QLabel* statusTitle() const { return statusTitle_; }
+    /// The line shown while the app in front is unknown.
+    QLabel* frontNote() const { return frontNote_; }
     QLabel* statusDetail() const { return statusDetail_; }
     QPushButton* doneButton() const { return done_; }
 
@@ -96,6 +98,7 @@ private:
     QLabel* statusTitle_;
     QLabel* statusDetail_;
     QLabel* statusNote_;
+    QLabel* frontNote_;
     QPushButton* done_;
 };
 
