@@ -240,6 +240,55 @@ TEST_F(LimiterBusy, PauseStopsTheAppAndAnActivationContinuesIt) {
     EXPECT_TRUE(journalFiles(dir.path()).empty());
 }
 
+// A Wayland session with no compositor Trevlin can ask (a WAYLAND_DISPLAY
+// with nothing behind it): the real platform cannot tell which app is in
+// front, so a pause rule never stops the app, not even for a moment.
+TEST(LimiterBusyWayland, AnUnknownFrontAppIsNeverStopped) {
+    struct Session {
+        std::vector<std::pair<std::string, std::string>> saved;
+        Session() {
+            for (const char* name : names)
+                if (const char* v = std::getenv(name)) saved.emplace_back(name, v);
+            for (const char* name : names) ::unsetenv(name);
+            ::setenv("XDG_SESSION_TYPE", "wayland", 1);
+            ::setenv("WAYLAND_DISPLAY", "trevlin-test-no-compositor", 1);
+        }
+        ~Session() {
+            for (const char* name : names) ::unsetenv(name);
+            for (const auto& [name, value] : saved) ::setenv(name.c_str(), value.c_str(), 1);
+        }
+        const std::vector<const char*> names = {"XDG_SESSION_TYPE", "WAYLAND_DISPLAY", "DISPLAY",
+                                                 "XDG_CURRENT_DESKTOP", "SWAYSOCK", "I3SOCK",
+                                                 "HYPRLAND_INSTANCE_SIGNATURE"};
+    } session;
+    Children kids;
+    TempDir dir;
+    auto loops = startLoops(kids, 2);
+    ASSERT_EQ(loops.size(), 2u);
+    auto context = EngineContext::make(std::make_shared<LinuxPlatform>());
+    context->front().start();
+    EXPECT_FALSE(context->front().known());
+    EXPECT_EQ(context->front().unknownReason(), "in front or not: this desktop does not tell Trevlin");
+
+    const std::string key = "/usr/share/applications/busy-test.desktop";
+    LimiterManager manager(context, dir.path());
+    manager.setRule(Rule(1.0, Method::pause, false, true, false), key, "busy",
+                    [loops] { return std::vector<Pid>(loops.begin(), loops.end()); });
+    const double end = monotonicSeconds() + 4.0;  // past the first looks and several turns
+    bool everStopped = false;
+    while (monotonicSeconds() < end && !everStopped) {
+        everStopped = anyStopped(loops);
+        sleepFor(0.005);
+    }
+    EXPECT_FALSE(everStopped);
+    auto status = manager.status(key);
+    ASSERT_TRUE(status);
+    EXPECT_EQ(status->pauseState, PauseState::spared);
+    EXPECT_EQ(status->summaryLine.rfind("busy not paused: it is in front or not", 0), 0u) << status->summaryLine;
+    manager.shutdown();
+    EXPECT_FALSE(anyStopped(loops));
+}
+
 TEST_F(LimiterBusy, EcoresMovesTheHeaviestToTheLastCoreAndBack) {
     const int cores = static_cast<int>(::sysconf(_SC_NPROCESSORS_ONLN));
     if (cores < 2) GTEST_SKIP() << "one core: nowhere to move to";
