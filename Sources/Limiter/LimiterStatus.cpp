@@ -93,6 +93,7 @@ LimiterStatus LimiterStatus::pause(const std::string& name, const std::string& p
     s.unthrottledCores = held ? std::max(f.cappedEstimate, f.currentCores) : f.currentCores;
     s.savedCores = held ? std::max(f.cappedEstimate - f.currentCores, 0.0) : 0.0;
     s.pauseDetail = f.state == PauseState::spared ? f.reason : "";
+    s.pauseFrontUnknown = f.state == PauseState::spared && f.frontUnknown;
 
     const std::string cores = format("%.2f", f.currentCores);
     switch (f.state) {

@@ -24,6 +24,8 @@ struct LimiterStatus {
     double savedCores = 0;
     PauseState pauseState = PauseState::none;
     std::string pauseDetail;
+    /// Spared because the desktop does not tell which app is in front.
+    bool pauseFrontUnknown = false;
 
     /// The value a limiter starts with: name, key, cap and method of its rule.
     static LimiterStatus initial(const std::string& name, const std::string& path, double maxCores, Method method);

@@ -163,7 +163,11 @@ TEST(RuleEditorTexts, StatusBlock) {
     LimiterStatus spared = paused;
     spared.pauseState = PauseState::spared;
     spared.pauseDetail = "playing audio";
-    EXPECT_EQ(statusBlock(spared, true).detail, "It is playing audio.");
+    EXPECT_EQ(statusBlock(spared, true), (StatusBlock{"In background, not paused", false, "It is playing audio."}));
+    spared.pauseDetail = "in front or not: this desktop does not tell Trevlin";
+    spared.pauseFrontUnknown = true;
+    EXPECT_EQ(statusBlock(spared, true),
+              (StatusBlock{"Not paused", false, "It is in front or not: this desktop does not tell Trevlin."}));
     spared.pauseState = PauseState::inFront;
     EXPECT_EQ(statusBlock(spared, true).title, "In front, running");
 

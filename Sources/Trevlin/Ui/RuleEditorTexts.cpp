@@ -103,7 +103,9 @@ StatusBlock statusBlock(const std::optional<LimiterStatus>& status, bool masterE
         case PauseState::catchUp:
             return block("Catching up", false, "Running for a few seconds, then paused again.");
         case PauseState::spared:
-            return block("In background, not paused", false, "It is " + s.pauseDetail + ".");
+            // Where the front app is unknown, "in background" is not known either.
+            return block(s.pauseFrontUnknown ? "Not paused" : "In background, not paused", false,
+                         "It is " + s.pauseDetail + ".");
         default:
             return block("In front, running", false, "It will be paused when you switch to another app.");
         }
