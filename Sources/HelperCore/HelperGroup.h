@@ -19,7 +19,7 @@ inline const char* id(HelperGroup group) {
 }
 
 inline const char* title(HelperGroup group) {
-    return group == HelperGroup::spotlight ? "Spotlight indexing" : "Time Machine";
+    return group == HelperGroup::spotlight ? "File indexing" : "Backups";
 }
 
 inline std::optional<HelperGroup> helperGroupFromId(std::string_view raw) {
