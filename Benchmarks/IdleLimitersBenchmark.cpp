@@ -21,6 +21,7 @@
 //
 //   IdleLimitersBenchmark [window-seconds (default 20)] [extra-processes (default 1000)]
 
+#include "BenchmarkSupport.h"
 #include "LimiterManager.h"
 #include "LinuxPlatform.h"
 
@@ -38,49 +39,9 @@
 #include <vector>
 
 using namespace trevlin;
+using namespace trevlin::bench;
 
 namespace {
-
-double monotonic() {
-    timespec ts{};
-    ::clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
-}
-
-double ownCpuSeconds() {
-    rusage ru{};
-    ::getrusage(RUSAGE_SELF, &ru);
-    return static_cast<double>(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) +
-           static_cast<double>(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) * 1e-6;
-}
-
-double loadAverage() {
-    double load[1] = {0};
-    return ::getloadavg(load, 1) == 1 ? load[0] : -1;
-}
-
-void sleepSeconds(double s) { std::this_thread::sleep_for(std::chrono::duration<double>(s)); }
-
-/// Children asleep in pause(); killed and reaped when this goes.
-class Sleepers {
-public:
-    explicit Sleepers(int n) {
-        for (int i = 0; i < n; ++i) {
-            pid_t pid = ::fork();
-            if (pid == 0) {
-                for (;;) ::pause();
-            }
-            if (pid > 0) pids_.push_back(pid);
-        }
-    }
-    ~Sleepers() {
-        for (pid_t p : pids_) ::kill(p, SIGKILL);
-        for (pid_t p : pids_) ::waitpid(p, nullptr, 0);
-    }
-
-private:
-    std::vector<pid_t> pids_;
-};
 
 /// A command-line job: a launcher running a copy of `sleep` under a name of
 /// its own, leading a process group with one busy loop in it. Continued,

@@ -15,6 +15,7 @@
 // Prints one Markdown table per method. The error is shown where the cap is
 // below what the loops use unlimited; elsewhere the limiter has nothing to hold.
 
+#include "BenchmarkSupport.h"
 #include "LimiterManager.h"
 #include "LinuxPlatform.h"
 #include "ProcessUtil.h"
@@ -33,27 +34,15 @@
 #include <vector>
 
 using namespace trevlin;
+using namespace trevlin::bench;
 
 namespace {
-
-double monotonic() {
-    timespec ts{};
-    ::clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
-}
 
 /// utime + stime from /proc, in seconds; 0 once the process is gone.
 double cpuSeconds(pid_t pid) {
     static LinuxPlatform platform;
     auto s = readSample(platform, pid);
     return s ? s->cpu : 0.0;
-}
-
-double ownCpuSeconds() {
-    rusage ru{};
-    ::getrusage(RUSAGE_SELF, &ru);
-    return static_cast<double>(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) +
-           static_cast<double>(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) * 1e-6;
 }
 
 /// Busy loops in a process group of their own, led by an idle process (a

@@ -11,6 +11,7 @@
 //   - a light tick (per-core loads only, rows repeated).
 // Plain main: run it, read the table.
 
+#include "BenchmarkSupport.h"
 #include "LinuxPlatform.h"
 #include "Monitor.h"
 #include "ProcessUtil.h"
@@ -32,6 +33,7 @@
 #include <vector>
 
 using namespace trevlin;
+using namespace trevlin::bench;
 using Clock = std::chrono::steady_clock;
 
 namespace {
@@ -69,28 +71,6 @@ struct ThreadClock {
         }
         return static_cast<double>(ns) * 1e-9;
     }
-};
-
-/// Children that sleep in pause(); killed and reaped when this goes away.
-class Sleepers {
-public:
-    explicit Sleepers(int n) {
-        for (int i = 0; i < n; ++i) {
-            pid_t pid = ::fork();
-            if (pid == 0) {
-                for (;;) ::pause();
-            }
-            if (pid > 0) pids_.push_back(pid);
-        }
-    }
-    ~Sleepers() {
-        for (pid_t p : pids_) ::kill(p, SIGKILL);
-        for (pid_t p : pids_) ::waitpid(p, nullptr, 0);
-    }
-    size_t size() const { return pids_.size(); }
-
-private:
-    std::vector<pid_t> pids_;
 };
 
 std::vector<int> listProc() {

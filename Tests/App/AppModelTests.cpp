@@ -1,18 +1,11 @@
 // The app model's logic with the engine on the simulated platform: samples
 // are handed to the model directly and the virtual clock moves only when the
 // test says so, so every 5-second rule and every policy period is exact.
-// Before any Qt header: the simulated platform has a member named like
-// Qt's `signals` keyword.
-#include "SimulatedPlatform.h"
+#include "UiModelFixture.h"
 
-#include "AppModel.h"
-#include "AppModelProbe.h"
 #include "Appearance.h"
-#include "EngineContext.h"
 #include "LimiterManager.h"
 #include "Monitor.h"
-#include "QtTestApp.h"
-#include "TempDir.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -31,31 +24,10 @@ const std::string kEditor = "/usr/share/applications/editor.desktop";
 const std::string kBrowser = "/usr/share/applications/browser.desktop";
 const std::string kIndexer = "/usr/share/applications/indexer.desktop";
 
+/// A row as the monitor gives it; not user-facing unless said.
 AppUsage row(const std::string& key, const std::string& name, double cores, bool userFacing = false,
              AppKind kind = AppKind::app) {
-    AppUsage a;
-    a.name = name;
-    a.bundlePath = key;
-    a.cores = cores;
-    a.pCores = cores;
-    a.isUserFacing = userFacing;
-    a.kind = kind;
-    a.processCount = 1;
-    return a;
-}
-
-/// A snapshot with its rows sorted as the monitor sorts them.
-MonitorSnapshot snapshotOf(std::vector<AppUsage> apps, double total = -1) {
-    std::stable_sort(apps.begin(), apps.end(), [](const AppUsage& a, const AppUsage& b) {
-        return a.cores != b.cores ? a.cores > b.cores : a.name < b.name;
-    });
-    MonitorSnapshot s;
-    s.apps = apps;
-    double sum = 0;
-    for (const auto& a : apps) sum += a.cores;
-    s.totalCores = total >= 0 ? total : sum;
-    s.other.name = "Other / system";
-    return s;
+    return appRow(key, name, cores, userFacing, kind);
 }
 
 std::vector<std::string> keysOf(const std::vector<AppUsage>& rows) {
@@ -64,36 +36,8 @@ std::vector<std::string> keysOf(const std::vector<AppUsage>& rows) {
     return keys;
 }
 
-class AppModelTest : public ::testing::Test {
+class AppModelTest : public UiModelTest {
 protected:
-    void SetUp() override {
-        qtApp();
-        sim_ = std::make_shared<SimulatedPlatform>();
-        sim_->setDataDirectory(dir_.path() + "/data");
-    }
-    void TearDown() override { model_.reset(); }
-
-    AppModel& makeModel(const std::string& settingsJson = "") {
-        if (!settingsJson.empty()) dir_.write("data/settings.json", settingsJson);
-        AppModelOptions o;
-        o.context = EngineContext::make(sim_);
-        o.dataDirectory = dir_.path() + "/data";
-        o.journalDirectory = dir_.mkdir("journal");
-        o.monitorTimer = false;
-        o.notifications = false;
-        o.engineCallObserver = engineCalls_.observer();
-        model_ = std::make_unique<AppModel>(o);
-        return *model_;
-    }
-
-    /// One sample per virtual second for `seconds` seconds.
-    void feed(const MonitorSnapshot& s, int seconds) {
-        for (int i = 0; i < seconds; ++i) {
-            sim_->advance(1.0);
-            model_->receive(s);
-        }
-    }
-
     AppModelProbe probe() { return AppModelProbe(*model_); }
 
     std::map<std::string, Rule> engineRules() {
@@ -110,11 +54,6 @@ protected:
         std::ifstream in(dir_.path() + "/data/settings.json");
         return nlohmann::json::parse(in);
     }
-
-    test::TempDir dir_;
-    std::shared_ptr<SimulatedPlatform> sim_;
-    EngineCallLog engineCalls_;
-    std::unique_ptr<AppModel> model_;
 };
 
 }  // namespace
@@ -130,7 +69,7 @@ TEST_F(AppModelTest, MenuBarTextChangesAtMostEveryFiveSecondsAndOnlyWhenItDiffer
     // published, but the text follows the samples.
     EXPECT_TRUE(probe().monitor().lightweight());
     EXPECT_EQ(m.labelText(), "0.0");
-    m.receive(snapshotOf({}, 1.04));
+    m.receive(sampleOf({}, 1.04));
     EXPECT_EQ(m.labelText(), "1.0");
     EXPECT_EQ(changes, 1);
 
@@ -138,18 +77,18 @@ TEST_F(AppModelTest, MenuBarTextChangesAtMostEveryFiveSecondsAndOnlyWhenItDiffer
     const double totals[] = {2.0, 3.0, 4.0, 5.0};
     for (double t : totals) {
         sim_->advance(1.0);
-        m.receive(snapshotOf({}, t));
+        m.receive(sampleOf({}, t));
         EXPECT_EQ(m.labelText(), "1.0") << "after " << t;
     }
     sim_->advance(1.0);
-    m.receive(snapshotOf({}, 6.0));
+    m.receive(sampleOf({}, 6.0));
     EXPECT_EQ(m.labelText(), "6.0");
     EXPECT_EQ(changes, 2);
 
     // A total that stays the same never rewrites the text, however long.
     for (int i = 0; i < 12; ++i) {
         sim_->advance(1.0);
-        m.receive(snapshotOf({}, 6.02));
+        m.receive(sampleOf({}, 6.02));
     }
     EXPECT_EQ(changes, 2);
     EXPECT_EQ(published, 0);
@@ -168,12 +107,12 @@ TEST_F(AppModelTest, MenuBarTextChangesAtMostEveryFiveSecondsAndOnlyWhenItDiffer
 TEST_F(AppModelTest, RowOrderHoldsForFiveSeconds) {
     AppModel& m = makeModel();
     m.setWindowVisible(true);
-    m.receive(snapshotOf({row(kEditor, "Editor", 3.0, true), row(kBrowser, "Browser", 2.0, true)}));
+    m.receive(sampleOf({row(kEditor, "Editor", 3.0, true), row(kBrowser, "Browser", 2.0, true)}));
     EXPECT_EQ(keysOf(m.ordered(AppKind::app, true)), (std::vector<std::string>{kEditor, kBrowser}));
 
     // The browser overtakes the editor and a newcomer appears: the rows stay
     // put and the newcomer goes to the end.
-    auto swapped = snapshotOf({row(kEditor, "Editor", 1.0, true), row(kBrowser, "Browser", 4.0, true),
+    auto swapped = sampleOf({row(kEditor, "Editor", 1.0, true), row(kBrowser, "Browser", 4.0, true),
                                row(kIndexer, "Indexer", 5.0, true)});
     feed(swapped, 4);
     EXPECT_EQ(keysOf(m.ordered(AppKind::app, true)), (std::vector<std::string>{kEditor, kBrowser, kIndexer}));
@@ -189,7 +128,7 @@ TEST_F(AppModelTest, PanelRowsPassTheVisibilityFilter) {
         "/usr/share/applications/off.desktop": {"mode": "off"}}})");
     m.answer("/usr/share/applications/auto.desktop", "Auto", AutoAnswer::limitOnce);
     m.setPanelVisible(true);
-    m.receive(snapshotOf({
+    m.receive(sampleOf({
         row("/usr/share/applications/busy.desktop", "Busy", 0.21),
         row("/usr/share/applications/quiet.desktop", "Quiet", 0.2),
         row("/usr/share/applications/facing.desktop", "Facing", 0.0, true),
@@ -211,7 +150,7 @@ TEST_F(AppModelTest, PanelRowsPassTheVisibilityFilter) {
     for (int i = 0; i < 8; ++i)
         many.push_back(row("/usr/share/applications/app" + std::to_string(i) + ".desktop", "App" + std::to_string(i),
                            1.0 + i));
-    m.receive(snapshotOf(many));
+    m.receive(sampleOf(many));
     auto top = m.topApps();
     ASSERT_EQ(top.size(), 5u);
     EXPECT_EQ(top.front().name, "App7");
@@ -224,10 +163,10 @@ TEST_F(AppModelTest, DisplayNames) {
     EXPECT_EQ(m.displayName("cli:claude-code"), "Claude Code");
     EXPECT_EQ(m.displayName("/usr/share/applications/org.example.Viewer.desktop"), "org.example.Viewer");
     m.setPanelVisible(true);
-    m.receive(snapshotOf({row(kEditor, "Text Editor", 1.0, true)}));
+    m.receive(sampleOf({row(kEditor, "Text Editor", 1.0, true)}));
     EXPECT_EQ(m.displayName(kEditor), "Text Editor");
     // A name once seen is remembered after the app is gone.
-    m.receive(snapshotOf({}));
+    m.receive(sampleOf({}));
     EXPECT_EQ(m.displayName(kEditor), "Text Editor");
 }
 
@@ -325,7 +264,7 @@ TEST_F(AppModelTest, EachAnswerToAQuestion) {
     for (const auto& c : cases) {
         SCOPED_TRACE(static_cast<int>(c.answer));
         AppModel& m = makeModel(R"({"masterEnabled": true, "autoTriggerCores": 2, "autoTriggerSeconds": 10})");
-        auto busy = snapshotOf({row(kIndexer, "Indexer", 3.0)});
+        auto busy = sampleOf({row(kIndexer, "Indexer", 3.0)});
         feed(busy, 9);
         EXPECT_TRUE(m.pendingQuestions().empty());
         feed(busy, 2);
@@ -366,21 +305,21 @@ TEST_F(AppModelTest, EachAnswerToAQuestion) {
 TEST_F(AppModelTest, RememberedAlwaysLimitsWithoutAskingAndReleasesWhenGone) {
     AppModel& m = makeModel(R"({"masterEnabled": true, "autoTriggerCores": 2, "autoTriggerSeconds": 10,
         "autoDecisions": {"/usr/share/applications/indexer.desktop": {"name": "Indexer", "decision": "always"}}})");
-    auto busy = snapshotOf({row(kIndexer, "Indexer", 3.0)});
+    auto busy = sampleOf({row(kIndexer, "Indexer", 3.0)});
     feed(busy, 11);
     EXPECT_TRUE(m.pendingQuestions().empty());
     ASSERT_EQ(m.autoLimits().count(kIndexer), 1u);
     EXPECT_EQ(engineRules().at(kIndexer).maxCores, 1.0);
 
     // Gone from the samples: released.
-    feed(snapshotOf({}), 1);
+    feed(sampleOf({}), 1);
     EXPECT_TRUE(m.autoLimits().empty());
     EXPECT_TRUE(engineRules().empty());
 }
 
 TEST_F(AppModelTest, MainSwitchOffClearsQuestionsAndAutomaticLimits) {
     AppModel& m = makeModel(R"({"masterEnabled": true, "autoIncludeCommandLine": true})");
-    auto busy = snapshotOf({row(kIndexer, "Indexer", 3.0), row("cli:node", "node", 2.5, false, AppKind::commandLine),
+    auto busy = sampleOf({row(kIndexer, "Indexer", 3.0), row("cli:node", "node", 2.5, false, AppKind::commandLine),
                             row(kBrowser, "Browser", 4.0)});
     feed(busy, 11);
     ASSERT_EQ(m.pendingQuestions().size(), 3u);
@@ -415,13 +354,13 @@ TEST_F(AppModelTest, WhileTheFrontAppIsUnknownNothingNewIsAskedAndWhatIsHeldStay
     AppModel& m = makeModel(R"({"masterEnabled": true, "autoTriggerCores": 2, "autoTriggerSeconds": 10,
         "autoDecisions": {"/usr/share/applications/indexer.desktop": {"name": "Indexer", "decision": "always"}}})");
     m.setWindowVisible(true);
-    feed(snapshotOf({row(kIndexer, "Indexer", 3.0)}), 11);
+    feed(sampleOf({row(kIndexer, "Indexer", 3.0)}), 11);
     ASSERT_EQ(m.autoLimits().count(kIndexer), 1u);
     EXPECT_TRUE(m.frontAppKnown());
     EXPECT_FALSE(m.frontUnknownLine());
 
     // The browser is busy too, but it may be the app the user types into.
-    auto unknown = snapshotOf({row(kIndexer, "Indexer", 3.0), row(kBrowser, "Browser", 4.0)});
+    auto unknown = sampleOf({row(kIndexer, "Indexer", 3.0), row(kBrowser, "Browser", 4.0)});
     unknown.frontKnown = false;
     feed(unknown, 12);  // (the held indexer, with no real process, is released when quiet for 15 s)
     EXPECT_TRUE(m.pendingQuestions().empty());
@@ -440,7 +379,7 @@ TEST_F(AppModelTest, WhileTheFrontAppIsUnknownNothingNewIsAskedAndWhatIsHeldStay
 
 TEST_F(AppModelTest, CommandLineGroupsOnlyWhenIncluded) {
     AppModel& m = makeModel(R"({"masterEnabled": true})");
-    auto busy = snapshotOf({row("cli:node", "node", 3.0, false, AppKind::commandLine)});
+    auto busy = sampleOf({row("cli:node", "node", 3.0, false, AppKind::commandLine)});
     EXPECT_EQ(m.effectiveMode("cli:node"), RuleMode::off);
     EXPECT_EQ(m.effectiveMode(kIndexer), RuleMode::automatic);
     feed(busy, 12);
@@ -554,7 +493,7 @@ TEST_F(AppModelTest, SystemProcessesAreSampledOnlyWhileTheAppsPageShowsThem) {
     EXPECT_EQ(m.systemState(), SystemState::measuring);
     EXPECT_TRUE(m.systemRows().empty());
     m.setShowSystemProcesses(false);
-    m.receive(snapshotOf({}));
+    m.receive(sampleOf({}));
     EXPECT_EQ(m.systemState(), SystemState::off);
 }
 

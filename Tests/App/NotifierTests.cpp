@@ -25,6 +25,7 @@
 
 using namespace trevlin;
 using namespace trevlin::testing;
+using trevlin::test::PrivateBus;
 
 namespace {
 

@@ -15,6 +15,7 @@
 
 using namespace trevlin;
 using namespace trevlin::testing;
+using trevlin::test::PrivateBus;
 using namespace trevlin::ui;
 
 namespace {

@@ -1,4 +1,4 @@
-// A real app model on the simulated platform for the interface's tests:
+// A real app model on the simulated platform for the model's and the interface's tests:
 // samples are handed to it directly and the virtual clock moves only when the
 // test says so. Include before any Qt header (the simulated platform has a
 // member named like Qt's `signals` keyword).

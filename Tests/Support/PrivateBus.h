@@ -1,7 +1,6 @@
 // A private D-Bus session bus for one test program: a real dbus-daemon
 // started with a configuration of its own (no activatable services, so a
 // name nobody owns stays unowned), stopped and reaped when the object goes.
-// The same as the app tests' one, with stop() for tests of a bus that dies.
 #pragma once
 
 #include "TempDir.h"
