@@ -195,7 +195,7 @@ void AppModel::publish(const MonitorSnapshot& sample) {
         emit historyChanged();
         ++statusTick_;
         emit statusTickChanged();
-        chartData_ = ChartData{history_.systemP, history_.systemE, history_.saved, false};
+        chartData_ = renderChart_ ? *renderChart_ : ChartData{history_.systemP, history_.systemE, history_.saved, false};
         emit chartChanged();
     } else if (windowVisible_) {
         ++publishCount_;
@@ -313,6 +313,28 @@ void AppModel::setEditingPath(std::optional<std::string> path) {
 }
 
 std::optional<ChartPoint> AppModel::chartPoint(int secondsAgo) const {
+    if (renderMode_ && chartData_.sample) {
+        // An illustration: its own figures, with the busiest rows shown now.
+        const int n = static_cast<int>(chartData_.p.size());
+        const int i = n - 1 - secondsAgo;
+        if (secondsAgo < 0 || i < 0) return std::nullopt;
+        ChartPoint point;
+        point.secondsAgo = secondsAgo;
+        point.p = chartData_.p[i];
+        point.e = i < static_cast<int>(chartData_.e.size()) ? chartData_.e[i] : 0.0;
+        const double saved = i < static_cast<int>(chartData_.saved.size()) ? chartData_.saved[i] : 0.0;
+        if (saved > 0.005) point.wouldHaveUsed = std::min<double>(point.p + point.e + saved, systemInfo_.logicalCores);
+        if (snapshot_) {
+            double rows = 0;
+            for (const auto& app : snapshot_->apps) rows += app.cores;
+            const double scale = rows > 0 ? std::min(1.0, (point.p + point.e) / rows) : 0;
+            for (const auto& app : snapshot_->apps) {
+                if (point.apps.size() == 3) break;
+                point.apps.push_back({app.name, app.cores * scale, app.kind == AppKind::commandLine});
+            }
+        }
+        return point;
+    }
     auto h = monitor_->historyPoint(secondsAgo, 3);
     if (!h) return std::nullopt;
     ChartPoint point;
@@ -385,6 +407,47 @@ std::vector<AppUsage> AppModel::topApps() const {
         if (passesVisibilityFilter(app)) rows.push_back(app);
     }
     return rows;
+}
+
+std::optional<LimiterStatus> AppModel::liveStatus(const std::string& path) const {
+    if (renderMode_) {
+        auto it = previewStatuses_.find(path);
+        return it == previewStatuses_.end() ? std::nullopt : std::optional<LimiterStatus>(it->second);
+    }
+    return engine_->status(path);
+}
+
+void AppModel::showRenderSample(const MonitorSnapshot& sample, ChartData chart, SavingsSummary savings) {
+    savings_ = std::move(savings);
+    emit savingsChanged();
+    snapshot_ = sample;
+    latest_ = sample;
+    order_.clear();
+    for (const auto& app : sample.apps) {
+        order_.push_back(app.bundlePath);
+        nameCache_[app.bundlePath] = app.name;
+    }
+    emit snapshotChanged();
+    history_ = monitor_->history();
+    emit historyChanged();
+    renderChart_ = chart;
+    chartData_ = std::move(chart);
+    emit chartChanged();
+    ++statusTick_;
+    emit statusTickChanged();
+}
+
+void AppModel::setPreviewStatus(const std::string& path, std::optional<LimiterStatus> status) {
+    if (status) previewStatuses_[path] = *status;
+    else previewStatuses_.erase(path);
+    ++statusTick_;
+    emit statusTickChanged();
+}
+
+void AppModel::showRenderSystem(bool systemLimits, const SystemBreakdown& breakdown, HelperRules::RuleMap rules,
+                                HelperStatusFile status) {
+    settings_->setExperimentalSystemLimits(systemLimits);
+    system_->showSample(breakdown, std::move(rules), std::move(status));
 }
 
 std::optional<LimiterStatus> AppModel::status(const std::string& path) const {

@@ -150,6 +150,19 @@ public:
     bool renderMode() const { return renderMode_; }
     /// The machine the model measures (core counts for the panel's load).
     const SystemInfo& systemInfo() const { return systemInfo_; }
+    // Render mode's pictures ----------------------------------------------------
+    /// Shows this sample, chart and savings as if measured (render mode).
+    void showRenderSample(const MonitorSnapshot& sample, ChartData chart, SavingsSummary savings);
+    /// The status shown for a key instead of a limiter's (render mode); none
+    /// removes it.
+    void setPreviewStatus(const std::string& path, std::optional<LimiterStatus> status);
+    /// The questions the panel shows (render mode).
+    void showRenderQuestions(std::vector<AutoQuestion> questions) { engine_->showQuestions(std::move(questions)); }
+    /// System limits on or off, with a sample breakdown and a running helper
+    /// (render mode).
+    void showRenderSystem(bool systemLimits, const SystemBreakdown& breakdown, HelperRules::RuleMap rules,
+                          HelperStatusFile status);
+
     /// The latest monitor row of a key.
     std::optional<AppUsage> app(const std::string& path) const { return latestApp(path); }
     /// The history `secondsAgo` seconds back; absent beyond what is recorded.
@@ -183,7 +196,7 @@ public:
     /// saying so and what it means (or how to fix it). Absent while it does.
     std::optional<std::string> frontUnknownLine() const;
     /// The same regardless of the main switch (for pills).
-    std::optional<LimiterStatus> liveStatus(const std::string& path) const { return engine_->status(path); }
+    std::optional<LimiterStatus> liveStatus(const std::string& path) const;
 
     // Rules and Automatic mode --------------------------------------------------
     RuleMode effectiveMode(const std::string& path) const { return engine_->effectiveMode(path); }
@@ -293,6 +306,8 @@ private:
     std::string engineName(const std::string& path) const;
 
     // Fixed at creation.
+    std::map<std::string, LimiterStatus> previewStatuses_;
+    std::optional<ChartData> renderChart_;
     const bool renderMode_;
     const std::shared_ptr<EngineContext> context_;
     const std::string journalDirectory_;

@@ -82,6 +82,11 @@ public:
     const std::map<std::string, Rule>& autoLimits() const { return autoLimits_; }
     /// The questions waiting for an answer, oldest first, at most one per app.
     const std::vector<AutoQuestion>& pendingQuestions() const { return pendingQuestions_; }
+    /// Render mode's pictures: the questions shown, replacing any.
+    void showQuestions(std::vector<AutoQuestion> questions) {
+        pendingQuestions_ = std::move(questions);
+        emit automaticChanged();
+    }
 
     /// The mode that applies to an app: its stored rule's, else off for a
     /// command-line group that Automatic mode leaves out, else automatic

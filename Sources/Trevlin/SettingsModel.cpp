@@ -65,6 +65,10 @@ void SettingsModel::setShowSystemProcesses(bool on) {
     update([&](AppSettings& s) { s.showSystemProcesses = on; });
 }
 
+void SettingsModel::setExperimentalSystemLimits(bool on) {
+    update([&](AppSettings& s) { s.experimentalSystemLimits = on; });
+}
+
 void SettingsModel::setRule(const std::string& key, std::optional<StoredRule> rule) {
     update([&](AppSettings& s) {
         if (rule) s.rules[key] = std::move(*rule);

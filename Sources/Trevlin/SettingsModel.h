@@ -49,6 +49,7 @@ public:
     void setChartRangeMinutes(int minutes);
     void setAutoIncludeCommandLine(bool on);
     void setShowSystemProcesses(bool on);
+    void setExperimentalSystemLimits(bool on);
     /// Stores the user's rule for an app; none removes it.
     void setRule(const std::string& key, std::optional<StoredRule> rule);
     /// Remembers an answer under the app's key with the name it had then.

@@ -139,6 +139,18 @@ void SystemProcessesModel::apply(const std::optional<SystemBreakdown>& breakdown
     if (systemLimitsEnabled()) refreshHelper();
 }
 
+void SystemProcessesModel::showSample(const SystemBreakdown& breakdown, HelperRules::RuleMap rules,
+                                      HelperStatusFile status) {
+    helperRules_ = std::move(rules);
+    helperStatus_ = std::move(status);
+    helperState_ = HelperState::running;
+    helperWriteError_.reset();
+    rows_ = buildSystemRows(breakdown, {}, otherCores_(), systemLimitsEnabled(), AllowList::production());
+    state_ = SystemState::ready;
+    emit systemChanged();
+    emit helperChanged();
+}
+
 // The privileged helper ------------------------------------------------------------------
 
 bool SystemProcessesModel::systemLimitsEnabled() const {

@@ -84,6 +84,11 @@ public:
     /// Cores the helper saves for a group, while it runs and reports one.
     std::optional<double> helperSaved(HelperGroup group) const;
 
+    /// Render mode's pictures: a breakdown as if sampled (no `ps` is run)
+    /// and a helper that runs these rules and reports this status (no file
+    /// is read or written).
+    void showSample(const SystemBreakdown& breakdown, HelperRules::RuleMap rules, HelperStatusFile status);
+
 signals:
     /// `rows` or `state` changed.
     void systemChanged();

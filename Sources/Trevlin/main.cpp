@@ -3,9 +3,12 @@
 // go of every held process on every way out that can be caught.
 #include "AppModel.h"
 #include "Appearance.h"
+#include "LaunchOptions.h"
+#include "Render/Renderer.h"
 #include "SignalWatcher.h"
 #include "Updater.h"
 #include "Ui/Interface.h"
+#include "Ui/MainWindowController.h"
 #include "Ui/SingleInstance.h"
 
 #include <QApplication>
@@ -24,23 +27,6 @@ namespace {
 /// The signals that end the app in an orderly way.
 const std::vector<int> kTerminationSignals = {SIGTERM, SIGHUP, SIGINT};
 
-/// Whether the arguments ask for render mode; sets `status` when the
-/// process should end with it.
-bool handleRenderOption(int argc, char** argv, int* status) {
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--render") != 0) continue;
-        if (i + 1 >= argc) {
-            std::fputs("usage: Trevlin --render <dir>\n", stderr);
-            *status = 2;
-            return true;
-        }
-        std::fputs("Trevlin: render mode is not available yet\n", stderr);
-        *status = 1;
-        return true;
-    }
-    return false;
-}
-
 /// Every held process resumed and restored, then the settings on disk.
 void shutDown(AppModel& model) {
     model.shutdownEngine();
@@ -50,8 +36,17 @@ void shutDown(AppModel& model) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    int status = 0;
-    if (handleRenderOption(argc, argv, &status)) return status;
+    if (auto render = LaunchOptions::renderRequest(argc, argv)) {
+        if (!render->directory) {
+            std::fputs("usage: Trevlin --render <dir>\n", stderr);
+            return 2;
+        }
+        // Off-screen, so that it runs without a display.
+        if (!std::getenv("QT_QPA_PLATFORM")) ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        QApplication app(argc, argv);
+        QApplication::setApplicationName("Trevlin");
+        return Renderer::run(*render->directory);
+    }
 
     // Before any thread exists, so that every thread inherits the mask: the
     // termination signals only ever arrive through the main event loop.
@@ -85,6 +80,10 @@ int main(int argc, char** argv) {
     if (!headless) interface = std::make_unique<ui::Interface>(*model, [] { QCoreApplication::quit(); });
     QObject::connect(&instance, &ui::SingleInstance::reopenRequested, [&] {
         if (interface) interface->reopen();
+    });
+    // The windows asked for at launch, else the first launch's welcome.
+    LaunchOptions::openWindowsAtLaunch(*model, LaunchOptions::openWindowFromEnvironment(), [&](bool behind) {
+        if (interface) interface->mainWindow().show(false, behind);
     });
 
     bool shutDownDone = false;
