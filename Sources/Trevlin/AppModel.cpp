@@ -329,7 +329,7 @@ std::optional<ChartPoint> AppModel::chartPoint(int secondsAgo) const {
             for (const auto& app : snapshot_->apps) rows += app.cores;
             const double scale = rows > 0 ? std::min(1.0, (point.p + point.e) / rows) : 0;
             for (const auto& app : snapshot_->apps) {
-                if (point.apps.size() == 3) break;
+                if (point.apps.size() == 3 || app.cores < 0.05) break;
                 point.apps.push_back({app.name, app.cores * scale, app.kind == AppKind::commandLine});
             }
         }

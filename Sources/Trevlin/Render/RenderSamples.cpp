@@ -55,13 +55,24 @@ AppUsage launcherRow() {
 
 AppUsage sampleAppRow() { return row("/usr/share/applications/sample-editor.desktop", "Editor (sample)", 0.6, AppKind::app, 3); }
 
-MonitorSnapshot withSampleRows(const MonitorSnapshot& live) {
+MonitorSnapshot withSampleRows(const MonitorSnapshot& live, int cores) {
     MonitorSnapshot s = live;
     std::erase_if(s.apps, [](const AppUsage& a) { return a.bundlePath == kLauncherKey; });
-    s.apps.push_back(launcherRow());
+    std::vector<AppUsage> added = {launcherRow()};
     const bool anyApp = std::any_of(s.apps.begin(), s.apps.end(), [](const AppUsage& a) { return a.kind == AppKind::app; });
-    if (!anyApp) s.apps.push_back(sampleAppRow());
+    if (!anyApp) added.push_back(sampleAppRow());
+    double extra = 0;
+    for (const auto& a : added) {
+        extra += a.cores;
+        s.apps.push_back(a);
+    }
     sortRows(s.apps);
+    // The sample system processes are part of "Other / system".
+    const double other = std::max(s.other.cores, 0.3);
+    extra += other - s.other.cores;
+    s.other.cores = s.other.pCores = other;
+    s.pCores = std::min(s.pCores + extra, static_cast<double>(cores) - s.eCores);
+    s.totalCores = s.pCores + s.eCores;
     return s;
 }
 
@@ -74,13 +85,13 @@ ChartData chartIllustration(uint32_t seed, int cores, int eCores) {
     double level = 0.35;
     for (int i = 0; i < n; ++i) {
         // A slow swell with bursts: a build in the middle, held back by a rule.
-        level = std::clamp(level + (draws.next() - 0.5) * 0.06, 0.15, 0.75);
+        level = std::clamp(level + (draws.next() - 0.5) * 0.06, 0.15, 0.45);
         const double t = static_cast<double>(i) / n;
         const bool build = t > 0.35 && t < 0.7;
-        double p = pRoom * (level + 0.12 * std::sin(i / 9.0)) + (build ? 0.8 : 0.0);
+        double p = pRoom * (level + 0.06 * std::sin(i / 9.0) + (build ? 0.2 : 0.0));
         p = std::clamp(p, 0.05, pRoom);
         const double e = eCores > 0 ? std::clamp(eCores * (0.2 + 0.15 * draws.next()), 0.0, double(eCores)) : 0.0;
-        const double saved = build ? 0.9 + 0.3 * draws.next() : 0.0;
+        const double saved = build ? pRoom * (0.2 + 0.05 * draws.next()) : 0.0;
         d.p.push_back(static_cast<float>(p));
         d.e.push_back(static_cast<float>(e));
         d.saved.push_back(static_cast<float>(saved));

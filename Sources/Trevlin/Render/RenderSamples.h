@@ -26,8 +26,9 @@ AppUsage launcherRow();
 AppUsage sampleAppRow();
 
 /// `live` with the sample rows added (and re-sorted busiest first); without
-/// any desktop app in it, a sample app too.
-MonitorSnapshot withSampleRows(const MonitorSnapshot& live);
+/// any desktop app in it, a sample app too. The totals grow by the sample
+/// rows' use, up to the machine's `cores`.
+MonitorSnapshot withSampleRows(const MonitorSnapshot& live, int cores);
 
 /// A history of 300 seconds drawn from `seed` for a machine of `cores`
 /// logical cores, `eCores` of them efficiency cores.

@@ -85,7 +85,7 @@ public:
             for (const auto& [key, rule] : m.rules) model_.setStoredRule(key, rule);
             for (const auto& status : m.statuses) model_.setPreviewStatus(status.appPath, status);
         } else {
-            shown = RenderSamples::withSampleRows(live);
+            shown = RenderSamples::withSampleRows(live, info.logicalCores);
             savings.nowCores = 0.62;
             savings.nowByKey = {{RenderSamples::kLauncherKey, 0.62}};
             savings.todayCoreHours = 0.8;
