@@ -156,6 +156,10 @@ public:
     /// The status shown for a key instead of a limiter's (render mode); none
     /// removes it.
     void setPreviewStatus(const std::string& path, std::optional<LimiterStatus> status);
+    /// Pictures of well-known apps with fixed figures rather than of this
+    /// machine (render mode).
+    void setRenderMarketing(bool on) { renderMarketing_ = on; }
+    bool renderMarketing() const { return renderMarketing_; }
     /// The questions the panel shows (render mode).
     void showRenderQuestions(std::vector<AutoQuestion> questions) { engine_->showQuestions(std::move(questions)); }
     /// System limits on or off, with a sample breakdown and a running helper
@@ -308,6 +312,7 @@ private:
     // Fixed at creation.
     std::map<std::string, LimiterStatus> previewStatuses_;
     std::optional<ChartData> renderChart_;
+    bool renderMarketing_ = false;
     const bool renderMode_;
     const std::shared_ptr<EngineContext> context_;
     const std::string journalDirectory_;

@@ -80,6 +80,9 @@ public:
             auto m = RenderSamples::marketing(info.logicalCores);
             shown = m.snapshot;
             shown.coreLoads = live.coreLoads;
+            // The cores as busy as the fixed figures say.
+            for (auto& core : shown.coreLoads) core.load = std::min(1.0, shown.totalCores / info.logicalCores);
+            model_.setRenderMarketing(true);
             shown.timestamp = live.timestamp;
             savings = m.savings;
             for (const auto& [key, rule] : m.rules) model_.setStoredRule(key, rule);

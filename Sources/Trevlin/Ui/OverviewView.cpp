@@ -255,7 +255,7 @@ void OverviewView::refresh() {
 
     const ChartData& d = model_.chartData();
     const int samples = static_cast<int>(std::min(d.p.size(), d.e.size()));
-    const std::string caption = chartCaption(samples, minutes, d.sample, false);
+    const std::string caption = chartCaption(samples, minutes, d.sample, model_.renderMarketing());
     caption_->setText(QString::fromStdString(caption));
     caption_->setVisible(!caption.empty());
     if (d.sample) {
