@@ -266,7 +266,8 @@ int run(const std::string& dir) {
     for (const PageSize& page : pages()) {
         if (only && std::string(only) != page.name) continue;
         for (const char* appearance : {"light", "dark"}) {
-            Appearance::apply(appearance);
+            // The Settings page shows the appearance the picture is in.
+            model.setAppearance(appearance);
             settle();
             const std::string file = dir + "/" + page.name + "-" + appearance + ".png";
             std::unique_ptr<QWidget> widget = scene.build(page.name);

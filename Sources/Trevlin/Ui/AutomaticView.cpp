@@ -178,8 +178,13 @@ void AutomaticView::refresh() {
     commandLineBox_->setChecked(s.autoIncludeCommandLine);
 
     const double opacity = s.autoEnabled ? 1.0 : kDimmedOpacity;
-    for (QWidget* dimmed : {triggerGroup_, commandLineGroup_})
-        static_cast<QGraphicsOpacityEffect*>(dimmed->graphicsEffect())->setOpacity(opacity);
+    for (QWidget* dimmed : {triggerGroup_, commandLineGroup_}) {
+        auto* effect = static_cast<QGraphicsOpacityEffect*>(dimmed->graphicsEffect());
+        effect->setOpacity(opacity);
+        // At full opacity the effect is off: it only costs, and drawing the
+        // page into an image (render mode) misplaces what an effect covers.
+        effect->setEnabled(opacity < 1.0);
+    }
 
     if (!decisionsShown_ || shownDecisions_ != s.autoDecisions) rebuildDecisions();
 }
