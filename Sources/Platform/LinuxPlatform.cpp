@@ -18,6 +18,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <map>
 #include <thread>
 
@@ -393,12 +394,21 @@ std::string LinuxPlatform::dataDirectory() {
 }
 
 std::string LinuxPlatform::ownBundlePath() {
+    // The entry installed beside the program (<prefix>/bin/Trevlin and
+    // <prefix>/share/applications/…) is the one that started it from the
+    // menu; then the first one on the data folders, as the desktop finds it.
+    std::error_code error;
+    const auto exe = std::filesystem::read_symlink(options_.procRoot + "/self/exe", error);
+    if (!error && exe.has_parent_path()) {
+        const auto beside = exe.parent_path().parent_path() / "share/applications" / kOwnDesktopEntry;
+        if (::access(beside.c_str(), F_OK) == 0) return beside.lexically_normal().string();
+    }
     auto dirs = options_.appDirs.empty() ? applicationDirsFromEnvironment() : options_.appDirs;
     for (const auto& d : dirs) {
-        std::string p = d + "/trevlin.desktop";
+        std::string p = d + "/" + kOwnDesktopEntry;
         if (::access(p.c_str(), F_OK) == 0) return p;
     }
-    return dirs.empty() ? std::string("trevlin.desktop") : dirs.front() + "/trevlin.desktop";
+    return dirs.empty() ? std::string(kOwnDesktopEntry) : dirs.front() + "/" + kOwnDesktopEntry;
 }
 
 }  // namespace trevlin

@@ -28,6 +28,9 @@
 
 namespace trevlin {
 
+/// The file name of Trevlin's own desktop entry, as installed.
+inline constexpr const char* kOwnDesktopEntry = "app.trevlin.Trevlin.desktop";
+
 class LinuxPlatform : public Platform {
 public:
     struct Options {

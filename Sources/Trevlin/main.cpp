@@ -7,6 +7,7 @@
 #include "Render/Renderer.h"
 #include "SignalWatcher.h"
 #include "Updater.h"
+#include "Version.h"
 #include "Ui/Interface.h"
 #include "Ui/MainWindowController.h"
 #include "Ui/SingleInstance.h"
@@ -19,6 +20,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <string>
 
 using namespace trevlin;
 
@@ -36,6 +38,19 @@ void shutDown(AppModel& model) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+        std::fputs("usage: Trevlin [--render <dir>]\n"
+                   "       Trevlin --help | --version\n\n"
+                   "Shows what every app uses of the processor in the tray, and holds busy apps back.\n"
+                   "  --render <dir>  draws every page, light and dark, into PNG files in <dir> and exits\n",
+                   stdout);
+        return 0;
+    }
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        const std::string build = Version::buildNumber();
+        std::printf("Trevlin %s%s\n", Version::shortVersion().c_str(), build.empty() ? "" : (" (" + build + ")").c_str());
+        return 0;
+    }
     if (auto render = LaunchOptions::renderRequest(argc, argv)) {
         if (!render->directory) {
             std::fputs("usage: Trevlin --render <dir>\n", stderr);

@@ -34,7 +34,7 @@ const Command kCommands[] = {
 };
 
 void printUsage(FILE* out) {
-    std::fprintf(out, "usage: trevlinctl <command> [options]\n\ncommands:\n");
+    std::fprintf(out, "usage: trevlinctl <command> [options]\n       trevlinctl --help | --version\n\ncommands:\n");
     for (const auto& c : kCommands) std::fprintf(out, "  %s\n", c.usage);
 }
 
@@ -54,6 +54,10 @@ int main(int argc, char** argv) {
     const std::string name = argv[1];
     if (name == "help" || name == "--help" || name == "-h") {
         printUsage(stdout);
+        return 0;
+    }
+    if (name == "--version") {
+        std::printf("trevlinctl %s\n", TREVLIN_VERSION);
         return 0;
     }
     Args args(argv + 2, argv + argc);

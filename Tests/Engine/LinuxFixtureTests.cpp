@@ -8,6 +8,7 @@
 #include "TempDir.h"
 
 #include <fcntl.h>
+#include <filesystem>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -428,4 +429,27 @@ TEST(SystemInfoFromSys, FallbacksAndOutOfRangeKinds) {
     o.desktop = false;
     LinuxPlatform p(o);
     EXPECT_EQ(SystemInfo::from(p.machineFacts()).chipName, "Raspberry Pi 5");
+}
+
+// Trevlin's own entry is never listed: the one installed beside the running
+// program (as a menu starts it), else the first on the data folders.
+TEST(DesktopEntries, TheProgramsOwnEntry) {
+    test::TempDir root;
+    root.mkdir("proc/self");
+    root.write("usr/bin/Trevlin", "");
+    std::filesystem::create_symlink(root.path() + "/usr/bin/Trevlin", root.path() + "/proc/self/exe");
+    const std::string data = root.mkdir("data/applications");
+    const std::string other = root.mkdir("other/applications");
+    auto own = [&] {
+        LinuxPlatform::Options o;
+        o.procRoot = root.path() + "/proc";
+        o.appDirs = {other, data};
+        o.desktop = false;
+        return LinuxPlatform(o).ownBundlePath();
+    };
+    EXPECT_EQ(own(), other + "/app.trevlin.Trevlin.desktop");  // nowhere yet: where it would be found first
+    root.write("data/applications/app.trevlin.Trevlin.desktop", "[Desktop Entry]\n");
+    EXPECT_EQ(own(), data + "/app.trevlin.Trevlin.desktop");
+    const std::string installed = root.write("usr/share/applications/app.trevlin.Trevlin.desktop", "[Desktop Entry]\n");
+    EXPECT_EQ(own(), installed);
 }

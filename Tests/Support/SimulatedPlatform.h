@@ -122,7 +122,7 @@ public:
     std::string frontUnknownReason() override;
     std::optional<BusyReason> busyReason(const std::set<Pid>& pids) override;
     std::string dataDirectory() override;
-    std::string ownBundlePath() override { return "/usr/share/applications/trevlin.desktop"; }
+    std::string ownBundlePath() override { return "/usr/share/applications/app.trevlin.Trevlin.desktop"; }
 
 private:
     void advanceLocked(uint64_t ticks);
