@@ -2,6 +2,7 @@
 
 #include "AppIconView.h"
 #include "AppKey.h"
+#include "AutomaticViewControls.h"
 #include "RuleEditorTexts.h"
 #include "Theme.h"
 
@@ -145,22 +146,14 @@ RuleEditor::RuleEditor(AppModel& model, std::string path, std::string name, QWid
     header->addLayout(names, 1);
     layout->addLayout(header);
 
-    // Mode picker: a segmented control of three exclusive buttons.
-    auto* modeRow = new QHBoxLayout;
-    modeRow->setSpacing(0);
-    modes_ = new QButtonGroup(this);
-    modes_->setExclusive(true);
-    const char* modeNames[] = {"Off", "Automatic", "Custom"};
-    for (int i = 0; i < 3; ++i) {
-        auto* b = new QPushButton(modeNames[i], this);
-        b->setCheckable(true);
-        b->setAccessibleName(QString("Rule: ") + modeNames[i]);
-        modes_->addButton(b, i);
-        modeRow->addWidget(b, 1);
-    }
-    layout->addLayout(modeRow);
-    connect(modes_, &QButtonGroup::idClicked, this, [this](int id) {
-        write(withMode(model_.rule(path_), kModes[id], model_.systemInfo().logicalCores));
+    // Mode picker: one capsule of three segments across the sheet.
+    modes_ = new SegmentedPicker({{"0", "Off"}, {"1", "Automatic"}, {"2", "Custom"}}, this);
+    modes_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    for (const char* id : {"0", "1", "2"})
+        modes_->segment(id)->setAccessibleName("Rule: " + modes_->segment(id)->text());
+    layout->addWidget(modes_);
+    connect(modes_, &SegmentedPicker::picked, this, [this](const std::string& id) {
+        write(withMode(model_.rule(path_), kModes[std::stoi(id)], model_.systemInfo().logicalCores));
     });
 
     modeText_ = wrapped("", 12, this);
@@ -314,7 +307,9 @@ RuleEditor::RuleEditor(AppModel& model, std::string path, std::string name, QWid
     refresh();
 }
 
-QAbstractButton* RuleEditor::modeButton(RuleMode mode) const { return modes_->button(static_cast<int>(mode)); }
+QAbstractButton* RuleEditor::modeButton(RuleMode mode) const {
+    return modes_->segment(std::to_string(static_cast<int>(mode)));
+}
 
 OptionButton* RuleEditor::methodButton(Method method) const {
     for (int i = 0; i < 4; ++i)
@@ -335,7 +330,7 @@ void RuleEditor::refresh() {
     const AppSettings& settings = model_.settings();
     const Method method = methodFromRaw(rule.method).value_or(Method::smart);
 
-    modes_->button(static_cast<int>(rule.mode))->setChecked(true);
+    modes_->setSelected(std::to_string(static_cast<int>(rule.mode)));
     const bool custom = rule.mode == RuleMode::custom;
     modeText_->setVisible(!custom);
     modeText_->setText(QString::fromStdString(modeText(rule.mode, name_, group_, settings)));

@@ -21,6 +21,8 @@ class QSlider;
 
 namespace trevlin::ui {
 
+class SegmentedPicker;
+
 /// A radio option drawn as a selection mark, a title and a detail line.
 class OptionButton : public QAbstractButton {
     Q_OBJECT
@@ -81,7 +83,7 @@ private:
 
     QLabel* groupLine_ = nullptr;
     QLabel* groupNote_ = nullptr;
-    QButtonGroup* modes_;
+    SegmentedPicker* modes_;
     QLabel* modeText_;
     QWidget* custom_;
     QLabel* capCaption_;

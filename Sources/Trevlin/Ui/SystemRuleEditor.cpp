@@ -1,5 +1,6 @@
 #include "SystemRuleEditor.h"
 
+#include "AutomaticViewControls.h"
 #include "RuleEditor.h"
 #include "SystemLimitsTexts.h"
 #include "Theme.h"
@@ -93,18 +94,11 @@ SystemRuleEditor::SystemRuleEditor(AppModel& model, HelperGroup group, QWidget* 
     auto* stateRow = new QHBoxLayout;
     stateRow->addWidget(text("Rule", 12, this));
     stateRow->addStretch(1);
-    states_ = new QButtonGroup(this);
-    states_->setExclusive(true);
-    const char* stateNames[] = {"Off", "Custom"};
-    for (int i = 0; i < 2; ++i) {
-        auto* b = new QPushButton(stateNames[i], this);
-        b->setCheckable(true);
-        b->setMinimumWidth(90);
-        states_->addButton(b, i);
-        stateRow->addWidget(b);
-    }
+    states_ = new SegmentedPicker({{"off", "Off"}, {"custom", "Custom"}}, this);
+    stateRow->addWidget(states_);
     layout->addLayout(stateRow);
-    connect(states_, &QButtonGroup::idClicked, this, [this](int id) {
+    connect(states_, &SegmentedPicker::picked, this, [this](const std::string& picked) {
+        const int id = picked == "custom" ? 1 : 0;
         const auto& rules = model_.helperRules();
         auto it = rules.find(group_);
         std::optional<HelperRule> existing;
@@ -216,8 +210,8 @@ SystemRuleEditor::SystemRuleEditor(AppModel& model, HelperGroup group, QWidget* 
     refresh();
 }
 
-QAbstractButton* SystemRuleEditor::offButton() const { return states_->button(0); }
-QAbstractButton* SystemRuleEditor::customButton() const { return states_->button(1); }
+QAbstractButton* SystemRuleEditor::offButton() const { return states_->segment("off"); }
+QAbstractButton* SystemRuleEditor::customButton() const { return states_->segment("custom"); }
 
 void SystemRuleEditor::finish() {
     hide();
@@ -229,7 +223,7 @@ void SystemRuleEditor::refresh() {
     const auto& rules = model_.helperRules();
     auto it = rules.find(group_);
     const bool hasRule = it != rules.end();
-    states_->button(hasRule ? 1 : 0)->setChecked(true);
+    states_->setSelected(hasRule ? "custom" : "off");
     offText_->setVisible(!hasRule);
     ruleBox_->setVisible(hasRule);
     if (hasRule) {

@@ -19,6 +19,7 @@ class QSlider;
 namespace trevlin::ui {
 
 class OptionButton;
+class SegmentedPicker;
 
 class SystemRuleEditor : public QDialog {
     Q_OBJECT
@@ -46,7 +47,7 @@ private:
     std::function<void()> onDone_;
     bool refreshing_ = false;
 
-    QButtonGroup* states_;
+    SegmentedPicker* states_;
     QLabel* offText_;
     QWidget* ruleBox_;
     QLabel* coresValue_;
