@@ -105,14 +105,6 @@ void Journal::flush() {
 
 namespace {
 
-struct DecodedFile {
-    Pid limiterPid = 0;
-    uint64_t limiterStart = 0;
-    std::vector<Journal::Entry> entries;
-    std::string bootId;  ///< empty in files that do not say
-    uint64_t bootTime = 0;
-};
-
 template <class T>
 bool take(const json& obj, const char* key, T& out) {
     auto it = obj.find(key);
@@ -134,10 +126,12 @@ bool take(const json& obj, const char* key, T& out) {
     return true;
 }
 
-std::optional<DecodedFile> decode(const std::string& text) {
+}  // namespace
+
+std::optional<Journal::File> Journal::decode(const std::string& text) {
     json j = json::parse(text, nullptr, false);
     if (j.is_discarded() || !j.is_object()) return std::nullopt;
-    DecodedFile f;
+    File f;
     if (!take(j, "limiterPid", f.limiterPid) || !take(j, "limiterStart", f.limiterStart)) return std::nullopt;
     // Optional: without both the file's start times are taken as they stand.
     if (!take(j, "bootId", f.bootId) || !take(j, "bootTime", f.bootTime)) {
@@ -152,10 +146,15 @@ std::optional<DecodedFile> decode(const std::string& text) {
         if (!take(e, "app", entry.app) || !take(e, "pid", entry.pid) || !take(e, "start", entry.start) ||
             !take(e, "paused", entry.paused) || !take(e, "demoted", entry.demoted))
             return std::nullopt;
+        // No instance writes these: to signal 0 or a negative pid would reach
+        // a whole process group or every process. The others still count.
+        if (entry.pid <= 0) continue;
         f.entries.push_back(entry);
     }
     return f;
 }
+
+namespace {
 
 /// A start time of the file's writer as this run counts it: moved by the
 /// difference in boot time when the clock was stepped in between. 0 stays
@@ -190,7 +189,7 @@ int Journal::recoverOrphans(Platform& p, const std::string& dir) {
         const Pid writer = static_cast<Pid>(v);
 
         const std::string path = dir + "/" + name;
-        std::optional<DecodedFile> file;
+        std::optional<File> file;
         Files::Error readError;
         auto text = Files::read(path, Files::ReadOptions{.maxBytes = maxFileBytes}, &readError);
         if (text) file = decode(*text);

@@ -30,6 +30,18 @@ public:
         bool operator==(const Entry&) const = default;
     };
 
+    /// What one journal file says.
+    struct File {
+        Pid limiterPid = 0;
+        uint64_t limiterStart = 0;
+        std::vector<Entry> entries;
+        std::string bootId;  ///< empty in files that do not say
+        uint64_t bootTime = 0;
+    };
+
+    /// Decodes the text of a journal file; absent when it is not one.
+    static std::optional<File> decode(const std::string& text);
+
     /// A journal file lists the processes one instance holds, about 200 bytes
     /// each: this is some 40,000 of them, more than a machine runs. A larger
     /// file is none this program wrote and is never read (reading a 200 MB

@@ -38,7 +38,9 @@ std::vector<std::string> lastSevenDays(double wallSeconds) {
     return out;
 }
 
-std::optional<std::map<std::string, SavingsLedger::Day>> decode(const std::string& text) {
+}  // namespace
+
+std::optional<std::map<std::string, SavingsLedger::Day>> SavingsLedger::decode(const std::string& text) {
     json j = json::parse(text, nullptr, false);
     if (j.is_discarded() || !j.is_object()) return std::nullopt;
     auto version = j.find("version");
@@ -62,8 +64,6 @@ std::optional<std::map<std::string, SavingsLedger::Day>> decode(const std::strin
     }
     return out;
 }
-
-}  // namespace
 
 SavingsLedger::SavingsLedger(std::function<double()> uptime, std::function<double()> wallClock)
     : uptime_(std::move(uptime)), wallClock_(std::move(wallClock)) {}

@@ -68,6 +68,9 @@ public:
     /// The local calendar day of a wall-clock time, "2026-03-07".
     static std::string dayKey(double wallSeconds);
 
+    /// Decodes the text of a savings file into its days; absent when it is not one.
+    static std::optional<std::map<std::string, Day>> decode(const std::string& text);
+
 private:
     void writeLocked();
     void pruneLocked(double wallSeconds);

@@ -105,12 +105,33 @@ std::optional<ProcStat> readTaskStat(const std::string& procRoot, Pid pid, Pid t
     return readStatFile(procRoot + tail);
 }
 
+namespace {
+
+/// The unsigned decimal number at the start of `text` after blanks; absent
+/// when there is none or it does not fit.
+template <class T>
+std::optional<T> leadingNumber(std::string_view text) {
+    size_t i = 0;
+    while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
+    T value{};
+    auto [end, ec] = std::from_chars(text.data() + i, text.data() + text.size(), value);
+    if (ec != std::errc{}) return std::nullopt;
+    return value;
+}
+
+}  // namespace
+
+std::optional<uint64_t> parseBootTime(std::string_view statText) {
+    const std::string_view key = "\nbtime ";
+    auto pos = statText.find(key);
+    if (pos == std::string_view::npos) return std::nullopt;
+    return leadingNumber<uint64_t>(statText.substr(pos + key.size()));
+}
+
 std::optional<uint64_t> readBootTime(const std::string& procRoot) {
     auto t = readSmallFile(procRoot + "/stat");
     if (!t) return std::nullopt;
-    auto pos = t->find("\nbtime ");
-    if (pos == std::string::npos) return std::nullopt;
-    return std::strtoull(t->c_str() + pos + 7, nullptr, 10);
+    return parseBootTime(*t);
 }
 
 std::string readBootId(const std::string& procRoot) {
@@ -141,14 +162,15 @@ std::vector<Pid> listNumericEntries(const std::string& dir) {
 std::optional<uint32_t> readRealUid(const std::string& procRoot, Pid pid) {
     auto t = readSmallFile(pidDir(procRoot, pid) + "/status", 16384);
     if (!t) return std::nullopt;
-    auto pos = t->find("\nUid:");
-    if (pos == std::string::npos) return std::nullopt;
-    const char* p = t->c_str() + pos + 5;
-    while (*p == ' ' || *p == '\t') ++p;
-    char* end = nullptr;
-    unsigned long v = std::strtoul(p, &end, 10);
-    if (end == p) return std::nullopt;
-    return static_cast<uint32_t>(v);
+    return parseRealUid(*t);
+}
+
+std::optional<uint32_t> parseRealUid(std::string_view statusText) {
+    // A number that does not fit is no uid; cut to 32 bits it could read as root.
+    const std::string_view key = "\nUid:";
+    auto pos = statusText.find(key);
+    if (pos == std::string_view::npos) return std::nullopt;
+    return leadingNumber<uint32_t>(statusText.substr(pos + key.size()));
 }
 
 std::string readExePath(const std::string& procRoot, Pid pid) {
@@ -166,11 +188,14 @@ std::string readExePath(const std::string& procRoot, Pid pid) {
 std::string readCommandLine(const std::string& procRoot, Pid pid) {
     auto args = readSmallFile(pidDir(procRoot, pid) + "/cmdline", 1 << 20);
     if (!args) return "";
-    std::string exe = readExePath(procRoot, pid);
-    if (exe.empty() && args->empty()) return "";
-    std::string raw = exe;
+    return commandLineText(readExePath(procRoot, pid), *args);
+}
+
+std::string commandLineText(std::string_view exe, std::string_view argumentArea) {
+    if (exe.empty() && argumentArea.empty()) return "";
+    std::string raw(exe);
     raw.push_back(' ');
-    for (char c : *args) raw.push_back(c == '\0' ? ' ' : c);
+    for (char c : argumentArea) raw.push_back(c == '\0' ? ' ' : c);
     return sanitizeUtf8(raw);
 }
 
@@ -217,7 +242,17 @@ int32_t priorityFor(uint32_t policy, int64_t nice) {
 }
 
 std::vector<int> parseCpuList(const std::string& text) {
-    std::vector<int> out;
+    // Each core once, ascending, whatever ranges overlap: a list of huge
+    // ranges must not become a huge vector.
+    constexpr long kMaxCore = 65535;
+    std::vector<bool> listed;
+    auto add = [&](long first, long last) {
+        if (first < 0 || first > last) return;
+        last = std::min(last, kMaxCore);
+        if (first > last) return;
+        if (listed.size() <= static_cast<size_t>(last)) listed.resize(static_cast<size_t>(last) + 1);
+        for (long v = first; v <= last; ++v) listed[static_cast<size_t>(v)] = true;
+    };
     std::string s;
     for (char c : text)
         if (c != '\n' && c != ' ') s.push_back(c);
@@ -231,15 +266,18 @@ std::vector<int> parseCpuList(const std::string& text) {
             char* e = nullptr;
             if (dash == std::string::npos) {
                 long v = std::strtol(part.c_str(), &e, 10);
-                if (e != part.c_str() && *e == '\0' && v >= 0) out.push_back(static_cast<int>(v));
+                if (e != part.c_str() && *e == '\0' && v <= kMaxCore) add(v, v);
             } else {
                 long a = std::strtol(part.substr(0, dash).c_str(), nullptr, 10);
                 long b = std::strtol(part.substr(dash + 1).c_str(), nullptr, 10);
-                for (long v = a; v <= b && v >= 0 && v < 65536; ++v) out.push_back(static_cast<int>(v));
+                add(a, b);
             }
         }
         i = j + 1;
     }
+    std::vector<int> out;
+    for (size_t v = 0; v < listed.size(); ++v)
+        if (listed[v]) out.push_back(static_cast<int>(v));
     return out;
 }
 

@@ -36,6 +36,7 @@ std::optional<ProcStat> readTaskStat(const std::string& procRoot, Pid pid, Pid t
 
 /// `btime` of /proc/stat in seconds since the epoch.
 std::optional<uint64_t> readBootTime(const std::string& procRoot);
+std::optional<uint64_t> parseBootTime(std::string_view statText);
 /// The kernel's id of the current boot (sys/kernel/random/boot_id), "" when unreadable.
 std::string readBootId(const std::string& procRoot);
 
@@ -44,6 +45,7 @@ std::vector<Pid> listNumericEntries(const std::string& dir);
 
 /// First field of the `Uid:` line of /proc/<pid>/status.
 std::optional<uint32_t> readRealUid(const std::string& procRoot, Pid pid);
+std::optional<uint32_t> parseRealUid(std::string_view statusText);
 
 /// readlink of /proc/<pid>/exe without a trailing " (deleted)"; "" when unreadable.
 std::string readExePath(const std::string& procRoot, Pid pid);
@@ -51,6 +53,7 @@ std::string readExePath(const std::string& procRoot, Pid pid);
 /// The executable path, a space, then the argument area with every NUL turned
 /// into one space; invalid UTF-8 replaced. "" when unreadable.
 std::string readCommandLine(const std::string& procRoot, Pid pid);
+std::string commandLineText(std::string_view exe, std::string_view argumentArea);
 
 /// The cpuN lines of a /proc/stat text, in order: user, system + irq +
 /// softirq + steal, idle + iowait, nice.
@@ -62,7 +65,7 @@ std::vector<CoreTicks> parseCoreTicks(const std::string& statText);
 /// or nice ≥ 10).
 int32_t priorityFor(uint32_t policy, int64_t nice);
 
-/// Parses a cpulist such as "0-3,8,10-11".
+/// Parses a cpulist such as "0-3,8,10-11": each core 0..65535 once, ascending.
 std::vector<int> parseCpuList(const std::string& text);
 
 /// The systemd unit of a desktop app in a /proc/<pid>/cgroup text: the

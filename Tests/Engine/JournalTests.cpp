@@ -388,3 +388,15 @@ TEST(Journal, AKeyThatIsNotUtf8IsStillWrittenAndReplayed) {
     EXPECT_EQ(Journal::recoverOrphans(realPlatform(), dir.path()), 1);
     EXPECT_TRUE(waitForState(held, 'S'));
 }
+
+TEST(Journal, DecodingSkipsEntriesThatNameNoSingleProcess) {
+    // Signalling pid 0 or a negative pid reaches a process group or every process.
+    auto file = Journal::decode(R"({"limiterPid": 9, "limiterStart": 1, "entries": [
+        {"app": "cli:a", "pid": 0, "start": 5, "paused": true, "demoted": false},
+        {"app": "cli:a", "pid": -1, "start": 5, "paused": true, "demoted": false},
+        {"app": "cli:a", "pid": 5001, "start": 5, "paused": true, "demoted": true}]})");
+    ASSERT_TRUE(file);
+    ASSERT_EQ(file->entries.size(), 1u);
+    EXPECT_EQ(file->entries[0], (Journal::Entry{"cli:a", 5001, 5, true, true}));
+    EXPECT_FALSE(Journal::decode(R"({"limiterPid": 9, "entries": []})"));
+}

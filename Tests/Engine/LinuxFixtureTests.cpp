@@ -76,12 +76,44 @@ TEST(LinuxProc, CoreTicksAndCpuLists) {
     ASSERT_EQ(ticks.size(), 2u);
     EXPECT_EQ(ticks[0], (CoreTicks{10, 20 + 5 + 6 + 7, 300 + 4, 1}));
     EXPECT_EQ(parseCpuList("0-3,8,10-11\n"), (std::vector<int>{0, 1, 2, 3, 8, 10, 11}));
+    // Overlapping and huge ranges give each core once; numbers beyond any
+    // machine are dropped rather than cut to an int.
+    EXPECT_EQ(parseCpuList("2-3,0-2,3"), (std::vector<int>{0, 1, 2, 3}));
+    std::string many;
+    for (int i = 0; i < 1000; ++i) many += "0-99999999,";
+    EXPECT_EQ(parseCpuList(many).size(), 65536u);
+    EXPECT_EQ(parseCpuList("4294967296,1"), (std::vector<int>{1}));
     EXPECT_EQ(priorityFor(0, 0), 31);
     EXPECT_EQ(priorityFor(0, -5), 36);
     EXPECT_EQ(priorityFor(0, 9), 22);
     EXPECT_LT(priorityFor(0, 10), 11);
     EXPECT_LT(priorityFor(3 /* SCHED_BATCH */, 0), 11);
     EXPECT_LT(priorityFor(5 /* SCHED_IDLE */, 0), 11);
+}
+
+TEST(LinuxProc, UidAndBootTimeAreTheWholeNumberWritten) {
+    struct Case {
+        const char* text;
+        std::optional<uint64_t> expect;
+    };
+    const Case uids[] = {
+        {"Name:\tbash\nUid:\t1000\t1000\t1000\t1000\n", 1000},
+        {"Name:\tx\nUid:\t4294967295\n", 4294967295u},
+        {"Name:\tx\nUid:\t4294967296\n", std::nullopt},  // would wrap to 0, root
+        {"Name:\tx\nUid:\t-1\n", std::nullopt},
+        {"Name:\tx\nUid:\n", std::nullopt},
+    };
+    for (const auto& c : uids) {
+        auto uid = parseRealUid(c.text);
+        EXPECT_EQ(uid ? std::optional<uint64_t>(*uid) : std::nullopt, c.expect) << c.text;
+    }
+    const Case boots[] = {
+        {"cpu 1 2 3\nbtime 1765400000\nprocesses 5\n", 1765400000u},
+        {"cpu 1\nbtime x\n", std::nullopt},  // was read as 1970
+        {"cpu 1\nbtime 99999999999999999999999\n", std::nullopt},
+    };
+    for (const auto& c : boots) EXPECT_EQ(parseBootTime(c.text), c.expect) << c.text;
+    EXPECT_EQ(commandLineText("/usr/bin/python3", std::string("python3\0-c\0\xff\0", 13)), "/usr/bin/python3 python3 -c \uFFFD ");
 }
 
 TEST(LinuxProc, ApplicationIdsOfUnitNames) {

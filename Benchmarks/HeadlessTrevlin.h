@@ -1,0 +1,193 @@
+// The Trevlin program run headless for a long benchmark: its own home, data,
+// config and runtime folders under a fresh temporary folder, no display and
+// no session bus, standard error in a file. Reads the program's resident
+// memory, threads and open descriptors from /proc.
+#pragma once
+
+#include "BenchmarkSupport.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace trevlin::bench {
+
+namespace fs = std::filesystem;
+
+inline std::string readText(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+/// What /proc says of one process's footprint.
+struct Footprint {
+    double residentMB = 0;
+    int threads = 0;
+    int descriptors = 0;
+};
+
+inline Footprint footprintOf(pid_t pid) {
+    Footprint f;
+    std::istringstream status(readText("/proc/" + std::to_string(pid) + "/status"));
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmRSS:", 0) == 0) f.residentMB = std::atof(line.c_str() + 6) / 1024.0;
+        if (line.rfind("Threads:", 0) == 0) f.threads = std::atoi(line.c_str() + 8);
+    }
+    if (DIR* d = ::opendir(("/proc/" + std::to_string(pid) + "/fd").c_str())) {
+        while (dirent* e = ::readdir(d))
+            if (e->d_name[0] != '.') ++f.descriptors;
+        ::closedir(d);
+    }
+    return f;
+}
+
+/// The state letter of /proc/<pid>/stat ('T' when stopped); 0 when gone.
+inline char stateOf(pid_t pid) {
+    std::string s = readText("/proc/" + std::to_string(pid) + "/stat");
+    auto close = s.rfind(')');
+    return close == std::string::npos || close + 2 >= s.size() ? 0 : s[close + 2];
+}
+
+/// The process group of a pid; 0 when gone.
+inline pid_t processGroupOf(pid_t pid) {
+    std::string s = readText("/proc/" + std::to_string(pid) + "/stat");
+    auto close = s.rfind(')');
+    if (close == std::string::npos) return 0;
+    char state = 0;
+    int ppid = 0, pgrp = 0;
+    return std::sscanf(s.c_str() + close + 2, "%c %d %d", &state, &ppid, &pgrp) == 3 ? pgrp : 0;
+}
+
+/// Every pid whose process group is `pgid`.
+inline std::vector<pid_t> processGroupMembers(pid_t pgid) {
+    std::vector<pid_t> out;
+    if (DIR* d = ::opendir("/proc")) {
+        while (dirent* e = ::readdir(d)) {
+            char* end = nullptr;
+            long pid = std::strtol(e->d_name, &end, 10);
+            if (*end || pid <= 0) continue;
+            if (processGroupOf(static_cast<pid_t>(pid)) == pgid) out.push_back(static_cast<pid_t>(pid));
+        }
+        ::closedir(d);
+    }
+    return out;
+}
+
+/// The program's path: TREVLIN_BINARY, else the build tree's.
+inline std::string trevlinBinary() {
+    if (const char* p = std::getenv("TREVLIN_BINARY")) return p;
+    return TREVLIN_APP_PATH;
+}
+
+class HeadlessTrevlin {
+public:
+    /// Writes `settingsJson` (when given) as the settings file, then starts the program.
+    explicit HeadlessTrevlin(const std::string& settingsJson = "") {
+        char tmpl[] = "/tmp/trevlin-bench-XXXXXX";
+        if (!::mkdtemp(tmpl)) {
+            std::perror("mkdtemp");
+            std::exit(1);
+        }
+        home_ = tmpl;
+        fs::create_directories(dataDir());
+        fs::create_directories(home_ + "/config");
+        fs::create_directories(home_ + "/runtime");
+        fs::permissions(home_ + "/runtime", fs::perms::owner_all);
+        if (!settingsJson.empty()) std::ofstream(dataDir() + "/settings.json") << settingsJson;
+
+        std::map<std::string, std::string> env;
+        for (char** e = environ; *e; ++e) {
+            std::string kv = *e;
+            auto eq = kv.find('=');
+            if (eq != std::string::npos) env[kv.substr(0, eq)] = kv.substr(eq + 1);
+        }
+        env["HOME"] = home_;
+        env["XDG_DATA_HOME"] = home_ + "/data";
+        env["XDG_CONFIG_HOME"] = home_ + "/config";
+        env["XDG_RUNTIME_DIR"] = home_ + "/runtime";
+        env.erase("DBUS_SESSION_BUS_ADDRESS");
+        env.erase("DISPLAY");
+        env.erase("WAYLAND_DISPLAY");
+        std::vector<std::string> flat;
+        for (const auto& [k, v] : env) flat.push_back(k + "=" + v);
+        std::vector<char*> envp;
+        for (auto& s : flat) envp.push_back(s.data());
+        envp.push_back(nullptr);
+        std::string binary = trevlinBinary();
+        const std::string log = home_ + "/trevlin.log";
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            if (fd >= 0) ::dup2(fd, 2);
+            int null = ::open("/dev/null", O_RDWR);
+            if (null >= 0) ::dup2(null, 0), ::dup2(null, 1);
+            char* argv[] = {binary.data(), nullptr};
+            ::execve(binary.c_str(), argv, envp.data());
+            ::_exit(127);
+        }
+    }
+    ~HeadlessTrevlin() {
+        if (pid_ > 0 && !exited_) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+        std::error_code ec;
+        fs::remove_all(home_, ec);
+    }
+    HeadlessTrevlin(const HeadlessTrevlin&) = delete;
+    HeadlessTrevlin& operator=(const HeadlessTrevlin&) = delete;
+
+    pid_t pid() const { return pid_; }
+    std::string dataDir() const { return home_ + "/data/Trevlin"; }
+    std::string log() const { return readText(home_ + "/trevlin.log"); }
+    Footprint footprint() const { return footprintOf(pid_); }
+
+    /// SIGTERM, then waits up to `seconds` for a clean exit; true when it exited with status 0.
+    bool stop(double seconds = 15) {
+        ::kill(pid_, SIGTERM);
+        const double end = monotonic() + seconds;
+        while (monotonic() < end) {
+            int status = 0;
+            if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+                exited_ = true;
+                return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+            }
+            sleepSeconds(0.02);
+        }
+        return false;
+    }
+
+    /// The journal files left in the data folder.
+    std::vector<std::string> journalFiles() const {
+        std::vector<std::string> out;
+        std::error_code ec;
+        for (const auto& e : fs::directory_iterator(dataDir(), ec))
+            if (e.path().filename().string().rfind("journal-", 0) == 0) out.push_back(e.path().string());
+        return out;
+    }
+
+private:
+    std::string home_;
+    pid_t pid_ = -1;
+    bool exited_ = false;
+};
+
+}  // namespace trevlin::bench
