@@ -67,7 +67,7 @@ class AutoPolicy {
 public:
     using StanceFunction = std::function<AutoStance(const std::string& path)>;
 
-    explicit AutoPolicy(AutoConfig config = AutoConfig()) : config(config) {}
+    explicit AutoPolicy(AutoConfig initial = AutoConfig()) : config(initial) {}
 
     /// Read and written freely; the next evaluation uses it.
     AutoConfig config;

@@ -7,12 +7,12 @@
 
 namespace trevlin {
 
-LoopContext::LoopContext(EngineContext& context, LimiterShared& shared, AppMatch app, Journal& journal,
+LoopContext::LoopContext(EngineContext& engine, LimiterShared& limiter, AppMatch match, Journal& journal,
                          TargetProvider customTargets, StatusCallback onStatus)
-    : context(context),
-      platform(context.platform()),
-      shared(shared),
-      app(std::move(app)),
+    : context(engine),
+      platform(engine.platform()),
+      shared(limiter),
+      app(std::move(match)),
       scanner(context, this->app.path),
       records(platform, journal, this->app.path),
       busy(platform),

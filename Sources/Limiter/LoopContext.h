@@ -22,7 +22,7 @@ public:
     using StatusCallback = std::function<void(const LimiterStatus&)>;
     using TargetProvider = std::function<std::vector<Pid>()>;
 
-    LoopContext(EngineContext& context, LimiterShared& shared, AppMatch app, Journal& journal,
+    LoopContext(EngineContext& engine, LimiterShared& limiter, AppMatch match, Journal& journal,
                 TargetProvider customTargets, StatusCallback onStatus);
 
     EngineContext& context;

@@ -26,9 +26,9 @@ struct Rule {
     bool pauseCatchUp;
     bool pauseSparesBusy;
 
-    Rule(double maxCores, Method method, bool alwaysEfficiency, bool pauseCatchUp, bool pauseSparesBusy)
-        : maxCores(maxCores), method(method), alwaysEfficiency(alwaysEfficiency), pauseCatchUp(pauseCatchUp),
-          pauseSparesBusy(pauseSparesBusy) {}
+    Rule(double cores, Method how, bool efficiency, bool catchUp, bool sparesBusy)
+        : maxCores(cores), method(how), alwaysEfficiency(efficiency), pauseCatchUp(catchUp),
+          pauseSparesBusy(sparesBusy) {}
     bool operator==(const Rule&) const = default;
 };
 

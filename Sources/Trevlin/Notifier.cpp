@@ -117,27 +117,28 @@ void Notifier::send(const std::string& path, const Post& p) {
         QDBusPendingReply<uint> reply = *w;
         auto it = entries_.find(path);
         if (it == entries_.end()) return;
-        Entry& entry = it->second;
-        entry.inFlight = false;
+        // Looked up again: the entry may have been replaced since the call went out.
+        Entry& live = it->second;
+        live.inFlight = false;
         if (!reply.isError()) {
             uint32_t id = reply.value();
-            if (entry.id != 0 && entry.id != id) paths_.erase(entry.id);
-            entry.id = id;
+            if (live.id != 0 && live.id != id) paths_.erase(live.id);
+            live.id = id;
             paths_[id] = path;
         }
         // Errors from the server are ignored: the question is still listed in
         // the panel.
-        if (entry.withdrawn) {
-            if (entry.id != 0) {
-                close(entry.id);
-                paths_.erase(entry.id);
+        if (live.withdrawn) {
+            if (live.id != 0) {
+                close(live.id);
+                paths_.erase(live.id);
             }
             entries_.erase(it);
             return;
         }
-        if (entry.queued) {
-            Post next = *entry.queued;
-            entry.queued.reset();
+        if (live.queued) {
+            Post next = *live.queued;
+            live.queued.reset();
             send(path, next);
         }
     });

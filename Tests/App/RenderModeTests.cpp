@@ -89,7 +89,9 @@ TEST(RenderMode, EveryPageInLightAndDarkWithoutTouchingFilesOrProcesses) {
         ASSERT_FALSE(dark.isNull());
         // Twice the page's points; a page given only a width takes its content's height.
         EXPECT_EQ(light.width(), 2 * page.size.width());
-        if (page.size.height() > 0) EXPECT_EQ(light.height(), 2 * page.size.height());
+        if (page.size.height() > 0) {
+            EXPECT_EQ(light.height(), 2 * page.size.height());
+        }
         EXPECT_EQ(light.size(), dark.size());
         std::set<QRgb> colours;
         for (int y = 0; y < light.height() && colours.size() < 3; y += 7)

@@ -116,7 +116,7 @@ TEST_P(CapBelowUntouchableUse, LeavesThreePercentRunTime) {
 INSTANTIATE_TEST_SUITE_P(Limiter, CapBelowUntouchableUse,
                          ::testing::Values(FloorCase{Method::smart, LimiterNotes::smartRestInFront},
                                            FloorCase{Method::strict, LimiterNotes::strictRestUntouchable}),
-                         [](const auto& info) { return std::string(rawValue(info.param.method)); });
+                         [](const auto& test) { return std::string(rawValue(test.param.method)); });
 
 TEST_F(Limiter, NoCandidatesMeansFullRunTimeAndNoStops) {
     app({0.01, 0.02});
@@ -229,7 +229,7 @@ TEST_P(FrontApp, SmartSparesItUnlessItsWorkIsLowPriority) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Limiter, FrontApp, ::testing::Values(Method::smart, Method::strict),
-                         [](const auto& info) { return std::string(rawValue(info.param)); });
+                         [](const auto& test) { return std::string(rawValue(test.param)); });
 
 class BrowserMainProcess : public Limiter, public ::testing::WithParamInterface<Method> {};
 
@@ -254,7 +254,7 @@ TEST_P(BrowserMainProcess, IsNeverStoppedItsHelpersAre) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Limiter, BrowserMainProcess, ::testing::Values(Method::strict, Method::smart, Method::pause),
-                         [](const auto& info) { return std::string(rawValue(info.param)); });
+                         [](const auto& test) { return std::string(rawValue(test.param)); });
 
 TEST_F(Limiter, PauseOnACommandLineGroupNeverStopsAnything) {
     sim->spawn(200, "/usr/bin/node", 0);

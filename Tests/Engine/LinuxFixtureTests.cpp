@@ -292,7 +292,7 @@ TEST_P(SnapApps, ScopesAreAppsNamedFromTheirEntriesAndServicesAreNot) {
 }
 
 INSTANTIATE_TEST_SUITE_P(CgroupTrees, SnapApps, ::testing::Values(false, true),
-                         [](const auto& info) { return info.param ? "Hybrid" : "Unified"; });
+                         [](const auto& test) { return test.param ? "Hybrid" : "Unified"; });
 
 TEST(DesktopEntries, LocalisedNamesAndSearchOrder) {
     const std::string text =

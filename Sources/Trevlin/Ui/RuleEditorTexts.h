@@ -22,8 +22,8 @@ StoredRule withMode(StoredRule rule, RuleMode mode, int logicalCores);
 
 struct MethodWording {
     MethodWording() = default;
-    MethodWording(std::string title, std::string detail, bool enabled = true)
-        : title(std::move(title)), detail(std::move(detail)), enabled(enabled) {}
+    MethodWording(std::string headline, std::string line, bool offered = true)
+        : title(std::move(headline)), detail(std::move(line)), enabled(offered) {}
     std::string title;
     std::string detail;
     bool enabled = true;
@@ -38,8 +38,8 @@ std::string capFigure(double maxCores);
 /// note (shown in the cap colour).
 struct StatusBlock {
     StatusBlock() = default;
-    StatusBlock(std::string title, bool savedTone = false, std::string detail = {}, std::string note = {})
-        : title(std::move(title)), savedTone(savedTone), detail(std::move(detail)), note(std::move(note)) {}
+    StatusBlock(std::string headline, bool inSavedTone = false, std::string line = {}, std::string capNote = {})
+        : title(std::move(headline)), savedTone(inSavedTone), detail(std::move(line)), note(std::move(capNote)) {}
     std::string title;
     /// The headline is drawn in the saved colour.
     bool savedTone = false;

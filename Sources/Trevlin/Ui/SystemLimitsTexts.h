@@ -22,8 +22,8 @@ HelperRule customHelperRule(const std::optional<HelperRule>& existing);
 /// the cap colour) and the line under it (may be empty).
 struct HelperStatusLines {
     HelperStatusLines() = default;
-    HelperStatusLines(std::string title, bool running, std::string detail = {})
-        : title(std::move(title)), running(running), detail(std::move(detail)) {}
+    HelperStatusLines(std::string headline, bool isRunning, std::string line = {})
+        : title(std::move(headline)), running(isRunning), detail(std::move(line)) {}
     std::string title;
     bool running = false;
     std::string detail;
