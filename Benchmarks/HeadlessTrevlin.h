@@ -1,13 +1,13 @@
 // The Trevlin program run headless for a long benchmark: its own home, data,
 // config and runtime folders under a fresh temporary folder, no display and
-// no session bus, standard error in a file. Reads the program's resident
+// no session bus, standard error in a file (see IsolatedLaunch.h). Reads the program's resident
 // memory, threads and open descriptors from /proc.
 #pragma once
 
 #include "BenchmarkSupport.h"
+#include "IsolatedLaunch.h"
 
 #include <dirent.h>
-#include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -17,13 +17,10 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <map>
 #include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
-
-extern char** environ;
 
 namespace trevlin::bench {
 
@@ -113,36 +110,7 @@ public:
         fs::permissions(home_ + "/runtime", fs::perms::owner_all);
         if (!settingsJson.empty()) std::ofstream(dataDir() + "/settings.json") << settingsJson;
 
-        std::map<std::string, std::string> env;
-        for (char** e = environ; *e; ++e) {
-            std::string kv = *e;
-            auto eq = kv.find('=');
-            if (eq != std::string::npos) env[kv.substr(0, eq)] = kv.substr(eq + 1);
-        }
-        env["HOME"] = home_;
-        env["XDG_DATA_HOME"] = home_ + "/data";
-        env["XDG_CONFIG_HOME"] = home_ + "/config";
-        env["XDG_RUNTIME_DIR"] = home_ + "/runtime";
-        env.erase("DBUS_SESSION_BUS_ADDRESS");
-        env.erase("DISPLAY");
-        env.erase("WAYLAND_DISPLAY");
-        std::vector<std::string> flat;
-        for (const auto& [k, v] : env) flat.push_back(k + "=" + v);
-        std::vector<char*> envp;
-        for (auto& s : flat) envp.push_back(s.data());
-        envp.push_back(nullptr);
-        std::string binary = trevlinBinary();
-        const std::string log = home_ + "/trevlin.log";
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            if (fd >= 0) ::dup2(fd, 2);
-            int null = ::open("/dev/null", O_RDWR);
-            if (null >= 0) ::dup2(null, 0), ::dup2(null, 1);
-            char* argv[] = {binary.data(), nullptr};
-            ::execve(binary.c_str(), argv, envp.data());
-            ::_exit(127);
-        }
+        pid_ = test::launchIsolated(trevlinBinary(), home_, home_ + "/trevlin.log");
     }
     ~HeadlessTrevlin() {
         if (pid_ > 0 && !exited_) {

@@ -4,12 +4,12 @@
 // from /proc and real signals. Every job is continued and killed at the end
 // whatever happened, so no process is ever left stopped.
 #include "Children.h"
+#include "IsolatedLaunch.h"
 #include "TempDir.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -19,13 +19,10 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <map>
 #include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
-
-extern char** environ;
 
 using namespace trevlin::test;
 namespace fs = std::filesystem;
@@ -55,41 +52,9 @@ std::string readFile(const std::string& path) {
 class Trevlin {
 public:
     Trevlin(const TempDir& home, const std::string& logName) : log_(home.path() + "/" + logName) {
-        std::map<std::string, std::string> env;
-        for (char** e = environ; *e; ++e) {
-            std::string kv = *e;
-            auto eq = kv.find('=');
-            if (eq != std::string::npos) env[kv.substr(0, eq)] = kv.substr(eq + 1);
-        }
-        env["HOME"] = home.path();
-        env["XDG_DATA_HOME"] = home.path() + "/data";
-        env["XDG_CONFIG_HOME"] = home.path() + "/config";
-        env["XDG_RUNTIME_DIR"] = home.mkdir("runtime");
-        env["QT_QPA_PLATFORM"] = "offscreen";
-        // Never reach the desktop of whoever runs the tests.
-        env.erase("DBUS_SESSION_BUS_ADDRESS");
-        env.erase("DISPLAY");
-        env.erase("WAYLAND_DISPLAY");
-        std::vector<std::string> flat;
-        for (const auto& [k, v] : env) flat.push_back(k + "=" + v);
-        std::vector<char*> envp;
-        for (auto& s : flat) envp.push_back(s.data());
-        envp.push_back(nullptr);
-        std::string binary = trevlinBinary();
+        home.mkdir("runtime");
         started_ = Clock::now();
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            int fd = ::open(log_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            if (fd >= 0) ::dup2(fd, 2);
-            int null = ::open("/dev/null", O_RDWR);
-            if (null >= 0) {
-                ::dup2(null, 0);
-                ::dup2(null, 1);
-            }
-            char* argv[] = {binary.data(), nullptr};
-            ::execve(binary.c_str(), argv, envp.data());
-            ::_exit(127);
-        }
+        pid_ = launchIsolated(trevlinBinary(), home.path(), log_);
     }
     ~Trevlin() {
         if (pid_ > 0 && !status_) {
