@@ -238,7 +238,9 @@ static_assert(kNormalPriority - (kBackgroundNice - 1) >= kBackgroundPriorityLimi
 
 int32_t priorityFor(uint32_t policy, int64_t nice) {
     if (policy == SCHED_BATCH || policy == SCHED_IDLE || nice >= kBackgroundNice) return kBackgroundPriority;
-    return static_cast<int32_t>(kNormalPriority - nice);
+    // The kernel's nice runs from -20 to 19; a stat line saying otherwise
+    // is no kernel's and must not leave the 0..63 scale (or overflow).
+    return static_cast<int32_t>(kNormalPriority - std::max<int64_t>(nice, -20));
 }
 
 std::vector<int> parseCpuList(const std::string& text) {

@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdint>
 #include <future>
 
 #include <gtest/gtest.h>
@@ -85,6 +86,8 @@ TEST(LinuxProc, CoreTicksAndCpuLists) {
     EXPECT_EQ(parseCpuList("4294967296,1"), (std::vector<int>{1}));
     EXPECT_EQ(priorityFor(0, 0), 31);
     EXPECT_EQ(priorityFor(0, -5), 36);
+    EXPECT_EQ(priorityFor(0, -20), 51);
+    EXPECT_EQ(priorityFor(0, INT64_MIN), 51);  // no kernel writes it; it overflowed
     EXPECT_EQ(priorityFor(0, 9), 22);
     EXPECT_LT(priorityFor(0, 10), 11);
     EXPECT_LT(priorityFor(3 /* SCHED_BATCH */, 0), 11);
