@@ -244,16 +244,13 @@ int32_t priorityFor(uint32_t policy, int64_t nice) {
 }
 
 std::vector<int> parseCpuList(const std::string& text) {
-    // Each core once, ascending, whatever ranges overlap: a list of huge
-    // ranges must not become a huge vector.
+    // Each core once, ascending, whatever ranges overlap or repeat: a list of
+    // huge ranges must cost no more than the cores it can name.
     constexpr long kMaxCore = 65535;
-    std::vector<bool> listed;
+    std::vector<std::pair<long, long>> ranges;
     auto add = [&](long first, long last) {
-        if (first < 0 || first > last) return;
         last = std::min(last, kMaxCore);
-        if (first > last) return;
-        if (listed.size() <= static_cast<size_t>(last)) listed.resize(static_cast<size_t>(last) + 1);
-        for (long v = first; v <= last; ++v) listed[static_cast<size_t>(v)] = true;
+        if (first >= 0 && first <= last) ranges.emplace_back(first, last);
     };
     std::string s;
     for (char c : text)
@@ -277,9 +274,13 @@ std::vector<int> parseCpuList(const std::string& text) {
         }
         i = j + 1;
     }
+    std::sort(ranges.begin(), ranges.end());
     std::vector<int> out;
-    for (size_t v = 0; v < listed.size(); ++v)
-        if (listed[v]) out.push_back(static_cast<int>(v));
+    long next = 0;  // the lowest core not yet listed
+    for (auto [first, last] : ranges) {
+        for (long v = std::max(first, next); v <= last; ++v) out.push_back(static_cast<int>(v));
+        next = std::max(next, last + 1);
+    }
     return out;
 }
 

@@ -214,7 +214,11 @@ std::optional<double> SystemProcessSampler::parseCPUTime(std::string_view text) 
         if (colon == std::string_view::npos) break;
         start = colon + 1;
     }
-    return days + total;
+    // Pieces of hundreds of digits each fit a double, their sum may not: an
+    // infinite time would make every rate infinite or NaN.
+    const double seconds = days + total;
+    if (!std::isfinite(seconds)) return std::nullopt;
+    return seconds;
 }
 
 std::optional<SystemProcessSampler::ParsedLine> SystemProcessSampler::parse(std::string_view line) {

@@ -108,6 +108,8 @@ TEST(SystemProcessSampler, ParsesCPUTimes) {
         {"5", 5.0},               {"1:xx.0", std::nullopt},   {"", std::nullopt}, {"1::2", std::nullopt},
         {":5", std::nullopt},     {"x-1:00", std::nullopt},   {"1-", std::nullopt}, {"-1:00", std::nullopt},
         {"1:-2", std::nullopt},   {"1.2.3", std::nullopt},
+        // Each piece fits a double, the whole does not.
+        {std::string(300, '9') + ":" + std::string(300, '9') + ":00", std::nullopt},
     };
     for (const auto& [text, expect] : cases) {
         SCOPED_TRACE(text);
