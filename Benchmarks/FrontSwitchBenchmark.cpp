@@ -8,6 +8,7 @@
 #include "EngineContext.h"
 #include "LimiterManager.h"
 #include "LinuxPlatform.h"
+#include "LinuxProc.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -17,8 +18,6 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -27,11 +26,9 @@ using namespace trevlin::bench;
 
 namespace {
 
-char stateOf(pid_t pid) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-    std::string s((std::istreambuf_iterator<char>(in)), {});
-    auto close = s.rfind(')');
-    return close == std::string::npos || close + 2 >= s.size() ? 0 : s[close + 2];
+char linuxState(pid_t pid) {
+    auto st = linux::readStat("/proc", pid);
+    return st ? st->state : 0;
 }
 
 /// A gap in the busy child's running: when it stopped running and resumed.
@@ -159,8 +156,8 @@ int main(int argc, char** argv) {
             // In the background until paused.
             activate(otherWindow);
             const double deadline = monotonic() + 10;
-            while (stateOf(app) != 'T' && monotonic() < deadline) sleepSeconds(0.005);
-            if (stateOf(app) != 'T') {
+            while (linuxState(app) != 'T' && monotonic() < deadline) sleepSeconds(0.005);
+            if (linuxState(app) != 'T') {
                 ++missed;
                 continue;
             }

@@ -6,6 +6,7 @@
 
 #include "BenchmarkSupport.h"
 #include "IsolatedLaunch.h"
+#include "LinuxProc.h"
 
 #include <dirent.h>
 #include <signal.h>
@@ -58,33 +59,15 @@ inline Footprint footprintOf(pid_t pid) {
 
 /// The state letter of /proc/<pid>/stat ('T' when stopped); 0 when gone.
 inline char stateOf(pid_t pid) {
-    std::string s = readText("/proc/" + std::to_string(pid) + "/stat");
-    auto close = s.rfind(')');
-    return close == std::string::npos || close + 2 >= s.size() ? 0 : s[close + 2];
-}
-
-/// The process group of a pid; 0 when gone.
-inline pid_t processGroupOf(pid_t pid) {
-    std::string s = readText("/proc/" + std::to_string(pid) + "/stat");
-    auto close = s.rfind(')');
-    if (close == std::string::npos) return 0;
-    char state = 0;
-    int ppid = 0, pgrp = 0;
-    return std::sscanf(s.c_str() + close + 2, "%c %d %d", &state, &ppid, &pgrp) == 3 ? pgrp : 0;
+    auto st = linux::readStat("/proc", pid);
+    return st ? st->state : 0;
 }
 
 /// Every pid whose process group is `pgid`.
 inline std::vector<pid_t> processGroupMembers(pid_t pgid) {
     std::vector<pid_t> out;
-    if (DIR* d = ::opendir("/proc")) {
-        while (dirent* e = ::readdir(d)) {
-            char* end = nullptr;
-            long pid = std::strtol(e->d_name, &end, 10);
-            if (*end || pid <= 0) continue;
-            if (processGroupOf(static_cast<pid_t>(pid)) == pgid) out.push_back(static_cast<pid_t>(pid));
-        }
-        ::closedir(d);
-    }
+    for (Pid pid : linux::listNumericEntries("/proc"))
+        if (auto st = linux::readStat("/proc", pid); st && st->pgrp == pgid) out.push_back(pid);
     return out;
 }
 

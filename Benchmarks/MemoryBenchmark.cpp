@@ -14,15 +14,7 @@ using namespace trevlin::bench;
 
 namespace {
 
-int processCount() {
-    int n = 0;
-    if (DIR* d = ::opendir("/proc")) {
-        while (dirent* e = ::readdir(d))
-            if (e->d_name[0] >= '1' && e->d_name[0] <= '9') ++n;
-        ::closedir(d);
-    }
-    return n;
-}
+int processCount() { return static_cast<int>(trevlin::linux::listNumericEntries("/proc").size()); }
 
 }  // namespace
 
