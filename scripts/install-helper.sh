@@ -91,9 +91,20 @@ install -D -m 0644 "$repo/packaging/systemd/$unit_name" "$root$unit_path"
 install -d -m 0755 "$root$state_dir"
 install -d -m 0755 "$root$state_dir/Rules"
 if [ -n "$owner" ] && [ "$(id -u)" -eq 0 ]; then
-  chown "$owner:" "$root$state_dir/Rules"
-  # A rules file left by an earlier install keeps working for this user.
-  if [ -f "$root$state_dir/Rules/helper-rules.json" ]; then chown "$owner:" "$root$state_dir/Rules/helper-rules.json"; fi
+  chown -h "$owner:" "$root$state_dir/Rules"
+  # The user can write in the rules folder, so nothing found there is
+  # followed: a symbolic link under the rules file's name could hand root's
+  # files to them. A link goes (what it points to stays as it is); a rules
+  # file left by an earlier install keeps working for this user when it is a
+  # plain file of its own (one link: no hard link to a file elsewhere) that
+  # root does not own.
+  rules_file="$root$state_dir/Rules/helper-rules.json"
+  if [ -L "$rules_file" ]; then
+    echo "install-helper: removed $rules_file, a symbolic link" >&2
+    rm -f -- "$rules_file"
+  else
+    find "$rules_file" -maxdepth 0 -type f -links 1 ! -user 0 -exec chown -h "$owner:" {} + 2>/dev/null || true
+  fi
 fi
 
 if ((use_systemctl)); then

@@ -215,6 +215,21 @@ bool TemporaryFile::commit() {
     }
     ::close(fd_);
     fd_ = -1;
+    // The new name is on disk only once its folder is: a crash before that
+    // could bring the old file back.
+    const std::string dir = directoryOf(path_);
+    const int dfd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dfd < 0) {
+        setError(&error_, dir, errno);
+        return false;
+    }
+    const bool synced = ::fsync(dfd) == 0 || errno == EINVAL || errno == EROFS;
+    const int code = errno;
+    ::close(dfd);
+    if (!synced) {
+        setError(&error_, dir, code);
+        return false;
+    }
     return true;
 }
 

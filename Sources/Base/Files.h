@@ -72,8 +72,9 @@ public:
     const std::string& temporaryPath() const { return temporary_; }
     /// Appends `bytes`; false with the file removed on failure.
     bool write(const std::string& bytes);
-    /// Syncs the file and renames it over the path; false with the file
-    /// removed on failure.
+    /// Syncs the file, renames it over the path and syncs the folder; false
+    /// with the file removed on failure (after the rename, only the folder's
+    /// sync can fail: the new file is in place but may not survive a crash).
     bool commit();
     const Error& error() const { return error_; }
 

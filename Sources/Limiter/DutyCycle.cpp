@@ -11,6 +11,7 @@ using namespace LimiterTuning;
 
 bool DutyCycle::tick(const Rule& rule, double periodMs) {
     ProcessRecords& records = loop_.records;
+    records.setActivationsContinue(false);
     const double t = loop_.now();
     const double dt = std::max(t - lastTick_.value_or(loop_.startTime), 0.001);
     lastTick_ = t;
@@ -51,7 +52,8 @@ bool DutyCycle::tick(const Rule& rule, double periodMs) {
     for (const auto& sn : seen) {
         if (sn.fresh) continue;
         const ProcessRecord& r = *records.find(sn.pid);
-        const bool eligible = method != Method::ecores && records.touchable(r, front, method) &&
+        // A process the user stopped is left alone until it runs again.
+        const bool eligible = method != Method::ecores && !r.stoppedByUser && records.touchable(r, front, method) &&
                               (method == Method::strict || r.owner != front ||
                                (r.priority < kBackgroundPriority && !r.demoted));
         if (!eligible) {
@@ -229,6 +231,8 @@ void DutyCycle::publish(const Rule& rule, const std::vector<Seen>& seen, size_t 
     f.note = note;
     f.savedCores = active ? std::max(0.0, lowest - use) : 0.0;
     f.unthrottledCores = active ? std::max(lowest, use) : use;
+    f.stoppedByUserCount = loop_.records.stoppedByUserCount();
+    f.journalRefusal = loop_.records.refusal();
     loop_.publish(LimiterStatus::dutyCycle(loop_.app.name, loop_.app.path, rule.maxCores, rule.method, f));
 }
 

@@ -73,15 +73,37 @@ static json encodeEntry(const Journal::Entry& e) {
     return json{{"app", e.app}, {"pid", e.pid}, {"start", e.start}, {"paused", e.paused}, {"demoted", e.demoted}};
 }
 
-void Journal::flush() {
+Journal::Written Journal::flush() {
     std::lock_guard<std::mutex> g(lock_);
-    if (!dirty_) return;
-    dirty_ = false;
+    if (!dirty_) return {};
+    const double t = now(platform_);
+    // A full or read-only disk is not tried again ten times a second.
+    if (!lastFailure_.ok() && t - lastAttempt_ < retrySeconds) return lastFailure_;
+    const Written result = write();
+    if (result.ok()) {
+        dirty_ = false;
+        written_ = entries_;
+        if (!lastFailure_.ok()) logStderr("Trevlin: the journal is written again");
+        lastFailure_ = {};
+        loggedFailure_.clear();
+        return result;
+    }
+    // Still dirty: what is on disk is what was written last.
+    lastFailure_ = result;
+    lastAttempt_ = t;
+    if (result.message != loggedFailure_) {
+        logStderr("Trevlin: could not write journal: " + result.message);
+        loggedFailure_ = result.message;
+    }
+    return result;
+}
+
+Journal::Written Journal::write() {
     const std::string path = filePath();
     Files::Error error;
     if (entries_.empty()) {
-        Files::remove(path);
-        return;
+        if (Files::remove(path, &error)) return {};
+        return {error.code, error.message};
     }
     // The map is ordered by (app, pid): the file's order.
     json list = json::array();
@@ -98,9 +120,22 @@ void Journal::flush() {
     // and start time only, so a key that is not UTF-8 is written with its
     // bad bytes replaced rather than failing the whole write.
     const std::string text = file.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
-    if (!Files::createDirectories(dir_, &error) || !Files::writeAtomically(path, text, &error)) {
-        logStderr("Trevlin: could not write journal: " + error.message);
-    }
+    if (!Files::createDirectories(dir_, &error) || !Files::writeAtomically(path, text, &error))
+        return {error.code != 0 ? error.code : EIO, error.message};
+    return {};
+}
+
+std::optional<int> Journal::failure() {
+    std::lock_guard<std::mutex> g(lock_);
+    if (lastFailure_.ok()) return std::nullopt;
+    return lastFailure_.code;
+}
+
+bool Journal::isDurable(const std::string& app, Pid pid, uint64_t start, bool paused, bool demoted) {
+    std::lock_guard<std::mutex> g(lock_);
+    auto it = written_.find(std::make_pair(app, pid));
+    if (it == written_.end() || it->second.start != start) return false;
+    return (!paused || it->second.paused) && (!demoted || it->second.demoted);
 }
 
 namespace {

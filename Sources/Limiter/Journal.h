@@ -56,8 +56,27 @@ public:
     void update(const std::string& app, Pid pid, uint64_t start, bool paused, bool demoted);
     void remove(const std::string& app, Pid pid);
     void removeAll(const std::string& app);
-    /// Writes the file when something changed (deletes it when empty).
-    void flush();
+    /// How a flush went.
+    struct Written {
+        int code = 0;         ///< 0, or the errno of the step that failed
+        std::string message;  ///< what failed, for a log line; empty on success
+        bool ok() const { return code == 0; }
+    };
+    /// Writes the file when something changed (deletes it when empty): whole,
+    /// synced and renamed into place, the folder synced after. A failed
+    /// write keeps the journal dirty and is tried again by the next flush at
+    /// least `retrySeconds` later; until then a flush gives the same failure.
+    /// One line on standard error when writing starts failing or fails for
+    /// another reason, and one when it works again.
+    Written flush();
+    static constexpr double retrySeconds = 1.0;
+    /// The errno of the last write when it failed; absent while the file on
+    /// disk says what the journal holds.
+    std::optional<int> failure();
+    /// Whether the file on disk lists the process (same start time) with at
+    /// least these flags: only then may it be stopped (`paused`) or moved
+    /// (`demoted`).
+    bool isDurable(const std::string& app, Pid pid, uint64_t start, bool paused, bool demoted);
 
     std::optional<Entry> entry(const std::string& app, Pid pid);
     std::vector<Entry> entries();
@@ -75,8 +94,15 @@ private:
     Platform& platform_;
     std::string dir_;
     std::mutex lock_;
+    Written write();
+
     std::map<std::pair<std::string, Pid>, Entry> entries_;
+    /// What the file on disk lists: `entries_` as of the last write that worked.
+    std::map<std::pair<std::string, Pid>, Entry> written_;
     bool dirty_ = false;
+    Written lastFailure_;           ///< code 0 while the last write worked
+    double lastAttempt_ = 0;        ///< monotonic seconds of the last failed write
+    std::string loggedFailure_;     ///< the failure last logged, so a lasting one is logged once
 };
 
 }  // namespace trevlin

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 
 namespace trevlin {
 
@@ -26,6 +27,19 @@ std::string format(const char* fmt, auto... args) {
 
 std::string savingSuffix(double savedCores) {
     return savedCores > 0.005 ? format(", saving ~%.2f cores (est.)", savedCores) : "";
+}
+
+/// "; 2 process(es) stopped by you", or nothing.
+std::string userStops(int count) {
+    return count > 0 ? "; " + std::to_string(count) + " process(es) stopped by you" : "";
+}
+
+/// The one line that replaces the summary while the journal cannot be
+/// written: nothing new is stopped or moved then.
+void explainRefusal(LimiterStatus& s, const std::optional<int>& refusal) {
+    if (!refusal) return;
+    s.notHolding = std::string("Not holding: the journal cannot be written: ") + std::strerror(*refusal);
+    s.summaryLine = s.notHolding;
 }
 
 /// The fraction as a whole percentage, truncated: 0.999 is 99 %. The small
@@ -74,7 +88,9 @@ LimiterStatus LimiterStatus::dutyCycle(const std::string& name, const std::strin
     const std::string note = f.note.empty() ? "" : "; " + f.note;
     s.summaryLine = format("%s is using %.2f of %.2f cores (%d processes): %s%s", name.c_str(), f.currentCores,
                            maxCores, f.processCount, detail.c_str(), note.c_str()) +
-                    savingSuffix(f.savedCores);
+                    userStops(f.stoppedByUserCount) + savingSuffix(f.savedCores);
+    s.stoppedByUserCount = f.stoppedByUserCount;
+    explainRefusal(s, f.journalRefusal);
     s.pauseState = PauseState::none;
     return s;
 }
@@ -115,7 +131,9 @@ LimiterStatus LimiterStatus::pause(const std::string& name, const std::string& p
             s.summaryLine = name + " catching up for a few seconds (using " + cores + " cores), then paused again";
             break;
     }
-    s.summaryLine += savingSuffix(s.savedCores);
+    s.summaryLine += userStops(f.stoppedByUserCount) + savingSuffix(s.savedCores);
+    s.stoppedByUserCount = f.stoppedByUserCount;
+    explainRefusal(s, f.journalRefusal);
     return s;
 }
 

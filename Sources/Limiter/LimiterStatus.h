@@ -3,6 +3,7 @@
 
 #include "Rule.h"
 
+#include <optional>
 #include <string>
 
 namespace trevlin {
@@ -26,6 +27,12 @@ struct LimiterStatus {
     std::string pauseDetail;
     /// Spared because the desktop does not tell which app is in front.
     bool pauseFrontUnknown = false;
+    /// Processes of the app someone else stopped (Ctrl-Z, a debugger), which
+    /// the limiter leaves stopped.
+    int stoppedByUserCount = 0;
+    /// Why new processes are not held: the journal cannot be written (its
+    /// line is the summary then); empty otherwise.
+    std::string notHolding;
 
     /// The value a limiter starts with: name, key, cap and method of its rule.
     static LimiterStatus initial(const std::string& name, const std::string& path, double maxCores, Method method);
@@ -40,6 +47,8 @@ struct LimiterStatus {
         std::string note;
         double unthrottledCores = 0;
         double savedCores = 0;
+        int stoppedByUserCount = 0;
+        std::optional<int> journalRefusal;  ///< errno of the journal write that failed
     };
     static LimiterStatus dutyCycle(const std::string& name, const std::string& path, double maxCores, Method method,
                                    const DutyCycleFacts& facts);
@@ -53,6 +62,8 @@ struct LimiterStatus {
         std::string reason;        ///< why the app is spared (state `spared`)
         bool frontUnknown = false; ///< spared because the desktop does not tell which app is in front
         double cappedEstimate = 0; ///< unthrottled estimate, bounded by what the machine could give
+        int stoppedByUserCount = 0;
+        std::optional<int> journalRefusal;  ///< errno of the journal write that failed
     };
     static LimiterStatus pause(const std::string& name, const std::string& path, double maxCores,
                                const PauseFacts& facts);

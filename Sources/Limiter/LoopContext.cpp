@@ -42,6 +42,8 @@ ProcessRecord LoopContext::freshRecord(Pid pid, const Sample& s) {
     r.role = scanner.role(pid, responsible, exePath(platform, pid), commandLine(platform, pid));
     r.owner = r.role.isMain ? pid : responsible;
     r.priority = 31;
+    // Stopped before this limiter ever touched it: someone else's stop.
+    r.stoppedByUser = s.stopped;
     return r;
 }
 
@@ -57,6 +59,7 @@ std::optional<LoopContext::Sampled> LoopContext::sample(Pid pid) {
     const double delta = std::max(s->cpu - r->lastCPU, 0.0);
     r->lastCPU = s->cpu;
     r->priority = s->priority;
+    records.observe(pid, s->stopped);
     return Sampled{r, false, delta};
 }
 

@@ -26,6 +26,7 @@ void PauseLoop::reset() {
 
 void PauseLoop::turn(const Rule& rule) {
     ProcessRecords& records = loop_.records;
+    records.setActivationsContinue(true);
     // An activation continued what the hold had stopped. Should the app be
     // in the background again by now, the hold must stop those processes
     // anew, so they no longer count as stopped (they stay journaled).
@@ -75,6 +76,7 @@ void PauseLoop::scan(double t) {
         records.forget(pid);
         gone = true;
     }
+    records.noticeUserStops();
     if (gone) records.flush();
     records.rebuildBrowserOwners();
     std::set<Pid> frontSet(seen.begin(), seen.end());
@@ -102,9 +104,11 @@ void PauseLoop::hold(Pid front) {
     std::vector<LimiterShared::Held> held;
     for (const auto& [pid, r] : records.all()) {
         if (r.paused) held.emplace_back(pid, r.start);
-        else if (records.touchable(r, front, Method::pause)) picked.push_back(pid);
+        else if (!r.stoppedByUser && records.touchable(r, front, Method::pause)) picked.push_back(pid);
     }
     records.manage(picked);
+    // What the journal could not list stays running.
+    std::erase_if(picked, [&](Pid pid) { return !records.find(pid)->pauseManaged; });
     for (Pid pid : picked) held.emplace_back(pid, records.find(pid)->start);
     loop_.shared.setHeld(std::move(held));
     for (Pid pid : picked) records.stop(pid);
@@ -146,6 +150,8 @@ void PauseLoop::publish(const Rule& rule, double t) {
     f.reason = machine_.state() == PauseState::spared ? machine_.sparedReason().value_or("") : "";
     f.frontUnknown = machine_.state() == PauseState::spared && machine_.frontUnknown();
     f.cappedEstimate = SavingsCap::cap(estimate_, current_, loop_.logicalCores, busyCores);
+    f.stoppedByUserCount = loop_.records.stoppedByUserCount();
+    f.journalRefusal = loop_.records.refusal();
     loop_.publish(LimiterStatus::pause(loop_.app.name, loop_.app.path, rule.maxCores, f));
 }
 

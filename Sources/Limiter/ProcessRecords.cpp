@@ -49,32 +49,104 @@ void ProcessRecords::write(Pid pid, const ProcessRecord& r) {
     journal_.update(app_, pid, r.start, r.pauseManaged, r.demoted);  // removes the entry once both are false
 }
 
+void ProcessRecords::observe(Pid pid, bool stopped) {
+    ProcessRecord* r = find(pid);
+    if (!r) return;
+    if (!stopped) {
+        // Running again: continued by the user, or never stopped (a stop of
+        // ours not taken yet leaves `paused` set).
+        r->stoppedByUser = false;
+        return;
+    }
+    if (r->paused || r->stoppedByUser) return;
+    if (r->pauseManaged && activationsContinue_) {
+        r->paused = true;
+        return;
+    }
+    leaveToUser(pid, *r);
+}
+
+void ProcessRecords::leaveToUser(Pid pid, ProcessRecord& r) {
+    r.stoppedByUser = true;
+    r.paused = false;
+    r.pauseManaged = false;
+    r.heldLight = false;
+    // Nothing for a later run to continue: the stop is the user's.
+    write(pid, r);
+}
+
+bool ProcessRecords::userStopPending(Pid pid) {
+    FactsWanted wanted;
+    wanted.stopPending = true;
+    const auto f = platform_.processFacts(pid, wanted);
+    return f && f->stopPending.value_or(false);
+}
+
+int ProcessRecords::stoppedByUserCount() const {
+    int n = 0;
+    for (const auto& [pid, r] : records_) n += r.stoppedByUser;
+    return n;
+}
+
+void ProcessRecords::noticeUserStops() {
+    for (auto& [pid, r] : records_)
+        if (r.paused && userStopPending(pid)) leaveToUser(pid, r);
+}
+
 void ProcessRecords::manage(const std::vector<Pid>& pids) {
+    std::vector<Pid> added;
     for (Pid pid : pids) {
         ProcessRecord* r = find(pid);
-        if (!r || r->pauseManaged) continue;
+        if (!r || r->pauseManaged || r->stoppedByUser) continue;
         r->pauseManaged = true;
         write(pid, *r);
+        added.push_back(pid);
     }
-    journal_.flush();
+    const Journal::Written written = journal_.flush();
+    // Write-ahead: what the file does not list is not put under control.
+    bool refused = false;
+    for (Pid pid : added) {
+        ProcessRecord& r = *find(pid);
+        if (journal_.isDurable(app_, pid, r.start, true, false)) continue;
+        r.pauseManaged = false;
+        write(pid, r);
+        refused = true;
+    }
+    if (refused) refusal_ = written.ok() ? EIO : written.code;
+    else refusal_.reset();
 }
 
 bool ProcessRecords::stop(Pid pid) {
     ProcessRecord* r = find(pid);
     // Unmanaged means not journaled: never stopped.
-    if (!r || !r->pauseManaged) return false;
+    if (!r || !r->pauseManaged || !journal_.isDurable(app_, pid, r->start, true, false)) return false;
     // The process may have exited since it was sampled and its pid gone to
     // another, which must not be stopped. (A sample reads less than the full
     // identity and, like it, fails for a zombie: this runs every period.)
     const auto now = readSample(platform_, pid);
-    if (!now || now->start != r->start || platform_.sendSignal(pid, SIGSTOP) != 0) return false;
+    if (!now || now->start != r->start) return false;
+    // Stopped during its run slice: by the user, whose stop stands.
+    if (now->stopped && !r->paused) {
+        if (activationsContinue_) {
+            r->paused = true;
+            return true;
+        }
+        leaveToUser(pid, *r);
+        return false;
+    }
+    if (platform_.sendSignal(pid, SIGSTOP) != 0) return false;
     r->paused = true;
     return true;
 }
 
 void ProcessRecords::resume(Pid pid) {
     ProcessRecord* r = find(pid);
-    if (!r) return;
+    if (!r || r->stoppedByUser) return;
+    // The user stopped it while it was held: continuing it would discard that.
+    if (r->paused && userStopPending(pid)) {
+        leaveToUser(pid, *r);
+        return;
+    }
     // Sent whatever `paused` says: this is the start of the run slice, and
     // the process was sampled moments ago.
     platform_.sendSignal(pid, SIGCONT);
@@ -99,9 +171,22 @@ void ProcessRecords::demote(const std::vector<Pid>& pids) {
         r->demoted = true;
         write(pid, *r);
     }
-    journal_.flush();
-    for (Pid pid : pids)
-        if (find(pid)) platform_.demote(pid);
+    const Journal::Written written = journal_.flush();
+    bool refused = false;
+    for (Pid pid : pids) {
+        ProcessRecord* r = find(pid);
+        if (!r) continue;
+        if (journal_.isDurable(app_, pid, r->start, false, true)) {
+            platform_.demote(pid);
+            continue;
+        }
+        // Write-ahead: not listed on disk, not moved; tried again later.
+        r->demoted = false;
+        r->pinned = false;
+        write(pid, *r);
+        refused = true;
+    }
+    if (refused) refusal_ = written.ok() ? EIO : written.code;
 }
 
 void ProcessRecords::redemote() {
@@ -119,7 +204,10 @@ void ProcessRecords::letGo(Pid pid, LetGo what) {
     const bool promote = what.promote && r->demoted;
     if (!resume && !promote) return;
     if (isSameProcess(platform_, pid, r->start)) {
-        if (resume) platform_.sendSignal(pid, SIGCONT);
+        // A stop the user sent while it was held stands; only the journal
+        // entry goes.
+        if (resume && userStopPending(pid)) r->stoppedByUser = true;
+        else if (resume) platform_.sendSignal(pid, SIGCONT);
         if (promote) platform_.promote(pid);
     }
     if (resume) {

@@ -6,8 +6,11 @@
 //    flushed, before it is stopped or moved to the efficiency cores; so that
 //    another run can undo what this one did should it end abnormally;
 //  - identity: a remembered process is signalled only while its pid still
-//    names the process that started at the remembered time.
-// `manage` and `demote` do the journaling before anything else may happen;
+//    names the process that started at the remembered time;
+//  - the user's stops stand: a process someone else stopped (a job-control
+//    stop, a debugger) is never continued by this limiter.
+// `manage` and `demote` do the journaling before anything else may happen,
+// and put nothing under control that the file on disk does not list;
 // `stop` refuses a process that is not managed. `letGo` is the one way to
 // release a process: continue and/or move back what this limiter did, then
 // rewrite or remove the journal entry.
@@ -23,6 +26,7 @@
 
 #include <functional>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -41,6 +45,9 @@ struct ProcessRecord {
     bool pauseManaged = false;  ///< under stop/continue control (journaled as paused)
     bool heldLight = false;     ///< a candidate although under the busy threshold (its group is spread thin)
     bool demoted = false;       ///< moved to the efficiency cores by this limiter
+    /// Found stopped by someone else (Ctrl-Z, a debugger) while this limiter
+    /// let it run: left alone, never continued, until it runs again.
+    bool stoppedByUser = false;
     bool pinned = false;        ///< demoted because of `alwaysEfficiency`
     double demandWhenDemoted = 0;
     int quietTicks = 0;
@@ -72,9 +79,29 @@ public:
     bool touchable(const ProcessRecord& r, Pid front, Method method) const;
 
     // Stop and continue ---------------------------------------------------------
+    /// Pause mode: an activation continues held processes from another
+    /// thread, so a managed process may have been continued and stopped
+    /// again behind the record's back; found stopped, it counts as stopped
+    /// by this limiter. The duty cycle's records are exact.
+    void setActivationsContinue(bool on) { activationsContinue_ = on; }
+    /// What a sample found: whether the process is stopped. A stop that is
+    /// not this limiter's is the user's (see `stoppedByUser`); once the
+    /// process runs again it is the limiter's to hold again.
+    void observe(Pid pid, bool stopped);
     /// Puts processes under stop/continue control: journals each as paused
-    /// and flushes. Only then may they be stopped.
+    /// and flushes. Only the processes the file on disk now lists become
+    /// managed; when the journal cannot be written the others stay as they
+    /// were, and `refusal()` says why.
     void manage(const std::vector<Pid>& pids);
+    /// The errno of the journal write that kept the last `manage` or
+    /// `demote` from putting a process under control; absent when nothing
+    /// was refused.
+    std::optional<int> refusal() const { return refusal_; }
+    /// Processes the user stopped.
+    int stoppedByUserCount() const;
+    /// Pause mode: finds the held processes the user stopped as well (a
+    /// Ctrl-Z while held waits in the kernel), so that nothing continues them.
+    void noticeUserStops();
     /// Stops a managed process that is still the remembered one. False when
     /// it was not stopped.
     bool stop(Pid pid);
@@ -115,12 +142,20 @@ public:
 
 private:
     void write(Pid pid, const ProcessRecord& r);
+    /// Marks the process as stopped by the user: no longer under control,
+    /// its journal entry rewritten (gone unless it is demoted).
+    void leaveToUser(Pid pid, ProcessRecord& r);
+    /// Whether a stop signal waits for the process: one the user sent while
+    /// this limiter held it stopped (the next SIGCONT would discard it).
+    bool userStopPending(Pid pid);
 
     Platform& platform_;
     Journal& journal_;
     const std::string app_;
     std::map<Pid, ProcessRecord> records_;
     std::set<Pid> browserOwners_;
+    std::optional<int> refusal_;
+    bool activationsContinue_ = false;
 };
 
 }  // namespace trevlin

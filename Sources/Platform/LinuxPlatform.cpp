@@ -177,6 +177,7 @@ std::optional<ProcessFacts> LinuxPlatform::processFacts(Pid pid, FactsWanted wan
     ProcessFacts f;
     f.start = startMicros(st->starttime);
     f.zombie = st->state == 'Z' || st->state == 'X';
+    f.stopped = st->state == 'T' || st->state == 't';
     f.cpuTicks = (st->utime + st->stime) * nsPerTick;
     f.priority = priorityFor(st->policy, st->nice);
     if (wanted.perfShare) {
@@ -196,7 +197,12 @@ std::optional<ProcessFacts> LinuxPlatform::processFacts(Pid pid, FactsWanted wan
             f.perfTicks = std::min(perf, f.cpuTicks);
         }
     }
-    if (wanted.uid) f.uid = readRealUid(options_.procRoot, pid);
+    if (wanted.uid || wanted.stopPending) {
+        if (auto text = readSmallFile(options_.procRoot + "/" + std::to_string(pid) + "/status", 16384)) {
+            if (wanted.uid) f.uid = parseRealUid(*text);
+            if (wanted.stopPending) f.stopPending = parseStopPending(*text);
+        }
+    }
     return f;
 }
 

@@ -7,6 +7,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sched.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -171,6 +172,28 @@ std::optional<uint32_t> parseRealUid(std::string_view statusText) {
     auto pos = statusText.find(key);
     if (pos == std::string_view::npos) return std::nullopt;
     return leadingNumber<uint32_t>(statusText.substr(pos + key.size()));
+}
+
+std::optional<bool> parseStopPending(std::string_view statusText) {
+    // Bit n - 1 of each hexadecimal mask stands for signal n.
+    const uint64_t stops = (1ull << (SIGSTOP - 1)) | (1ull << (SIGTSTP - 1)) | (1ull << (SIGTTIN - 1)) |
+                           (1ull << (SIGTTOU - 1));
+    bool read = false, pending = false;
+    for (std::string_view key : {std::string_view("\nSigPnd:"), std::string_view("\nShdPnd:")}) {
+        auto pos = statusText.find(key);
+        if (pos == std::string_view::npos) continue;
+        auto rest = statusText.substr(pos + key.size());
+        const auto first = rest.find_first_not_of(" \t");
+        if (first == std::string_view::npos) continue;
+        rest = rest.substr(first);
+        uint64_t mask = 0;
+        const auto [end, ec] = std::from_chars(rest.data(), rest.data() + rest.size(), mask, 16);
+        if (ec != std::errc() || end == rest.data()) continue;
+        read = true;
+        pending = pending || (mask & stops) != 0;
+    }
+    if (!read) return std::nullopt;
+    return pending;
 }
 
 std::string readExePath(const std::string& procRoot, Pid pid) {

@@ -45,18 +45,25 @@ inline constexpr int32_t kBackgroundPriorityLimit = 11;
 struct ProcessFacts {
     uint64_t start = 0;        ///< start time, µs since the Unix epoch; with the pid it names the process
     bool zombie = false;       ///< it has exited and waits to be reaped: it runs no more
+    /// Stopped: by a signal (job control, SIGSTOP) or by a tracer.
+    bool stopped = false;
     uint64_t cpuTicks = 0;     ///< cumulative user + system CPU time, in platform ticks
     int32_t priority = kNormalPriority;  ///< scheduling priority on the scale above
     /// The part of `cpuTicks` spent on performance cores; only when asked for.
     std::optional<uint64_t> perfTicks;
     /// The real user id; only when asked for (absent when unreadable).
     std::optional<uint32_t> uid;
+    /// A stop signal (SIGSTOP, SIGTSTP, SIGTTIN, SIGTTOU) waits to be taken:
+    /// a stopped process keeps those until it is continued, and a SIGCONT
+    /// discards them. Only when asked for (absent when unreadable).
+    std::optional<bool> stopPending;
 };
 
 /// What to read beyond the stat file.
 struct FactsWanted {
     bool perfShare = false;  ///< on a machine with two kinds of core: one stat read per thread
     bool uid = false;        ///< one read of the status file
+    bool stopPending = false;  ///< one read of the status file
 };
 
 /// Why an app is busy even when it uses no CPU to speak of. Audio is the

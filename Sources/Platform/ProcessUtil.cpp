@@ -35,7 +35,7 @@ bool isSameProcess(Platform& p, Pid pid, uint64_t start) { return processStartTi
 std::optional<Sample> readSample(Platform& p, Pid pid) {
     auto f = p.processFacts(pid, {});
     if (!f || f->zombie) return std::nullopt;
-    return Sample{static_cast<double>(f->cpuTicks) * p.secondsPerTick(), f->start, f->priority};
+    return Sample{static_cast<double>(f->cpuTicks) * p.secondsPerTick(), f->start, f->priority, f->stopped};
 }
 
 uint64_t ticksFromSeconds(Platform& p, double seconds) {

@@ -18,6 +18,7 @@ struct Sample {
     double cpu = 0;                     ///< cumulative user + system CPU seconds
     uint64_t start = 0;                 ///< start time, microseconds since the epoch
     int32_t priority = kNormalPriority; ///< see `ProcessFacts::priority`
+    bool stopped = false;               ///< see `ProcessFacts::stopped`
 };
 
 /// Monotonic seconds (platform ticks × seconds per tick). Only differences mean anything.

@@ -8,6 +8,7 @@
 #include "LinuxPlatform.h"
 #include "Monitor.h"
 #include "Platform.h"
+#include "Utf8.h"
 
 #include <cmath>
 #include <cstdio>
@@ -49,24 +50,31 @@ json snapshotJSON(const MonitorSnapshot& snap) {
 }
 
 void printTable(const MonitorSnapshot& snap) {
+    // Names and keys are whatever bytes a file or process has: a newline in
+    // one would start a row of its own.
+    struct Row {
+        std::string name, key, detail;
+        const AppUsage* usage;
+    };
+    std::vector<Row> rows;
+    for (const auto& row : snap.apps) rows.push_back({escapeControls(row.name), escapeControls(row.bundlePath), escapeControls(row.detail), &row});
+    rows.push_back({escapeControls(snap.other.name), escapeControls(snap.other.bundlePath), escapeControls(snap.other.detail), &snap.other});
     size_t nameWidth = 4, keyWidth = 3;
-    for (const auto& row : snap.apps) {
+    for (const auto& row : rows) {
         nameWidth = std::max(nameWidth, row.name.size());
-        keyWidth = std::max(keyWidth, row.bundlePath.size());
+        keyWidth = std::max(keyWidth, row.key.size());
     }
-    nameWidth = std::max(nameWidth, snap.other.name.size());
     const int nw = static_cast<int>(std::min<size_t>(nameWidth, 40));
     const int kw = static_cast<int>(std::min<size_t>(keyWidth, 70));
     std::printf("Total %.2f cores (performance %.2f, efficiency %.2f) on %zu cores\n\n", snap.totalCores, snap.pCores,
                 snap.eCores, snap.coreLoads.size());
     std::printf("%-*s  %-*s  %5s  %6s  %6s  %6s  %s\n", nw, "NAME", kw, "KEY", "PROCS", "CORES", "PERF", "EFF",
                 "DETAIL");
-    auto line = [&](const AppUsage& row) {
-        std::printf("%-*s  %-*s  %5d  %6.2f  %6.2f  %6.2f  %s\n", nw, row.name.c_str(), kw, row.bundlePath.c_str(),
-                    row.processCount, row.cores, row.pCores, row.eCores, row.detail.c_str());
-    };
-    for (const auto& row : snap.apps) line(row);
-    line(snap.other);
+    for (const auto& row : rows) {
+        const AppUsage& u = *row.usage;
+        std::printf("%-*s  %-*s  %5d  %6.2f  %6.2f  %6.2f  %s\n", nw, row.name.c_str(), kw, row.key.c_str(),
+                    u.processCount, u.cores, u.pCores, u.eCores, row.detail.c_str());
+    }
 }
 
 /// The paths of TREVLIN_EXTRA_APPS, split on ":" with empty pieces dropped.

@@ -16,11 +16,13 @@
 #include "Journal.h"
 #include "LimiterManager.h"
 #include "LinuxPlatform.h"
+#include "Utf8.h"
 
 #include <signal.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -35,14 +37,22 @@ using namespace trevlin;
 
 namespace {
 
+/// A number as a person types it: digits with an optional fraction ("2",
+/// "0.5", "12.25"). Nothing else: no sign, no spaces, no exponent, no hex,
+/// no "inf", which strtod would all take.
 std::optional<double> parseNumber(const std::string& text) {
-    if (text.empty()) return std::nullopt;
-    char* end = nullptr;
-    errno = 0;
-    double v = std::strtod(text.c_str(), &end);
-    if (errno != 0 || end != text.c_str() + text.size() || !std::isfinite(v)) return std::nullopt;
-    return v;
+    const auto dot = text.find('.');
+    const std::string whole = text.substr(0, dot);
+    const std::string fraction = dot == std::string::npos ? "" : text.substr(dot + 1);
+    auto digits = [](const std::string& s) {
+        return !s.empty() && s.size() <= 12 && s.find_first_not_of("0123456789") == std::string::npos;
+    };
+    if (!digits(whole) || (dot != std::string::npos && !digits(fraction))) return std::nullopt;
+    return std::strtod(text.c_str(), nullptr);
 }
+
+/// The machine's logical cores: a cap above them never holds anything back.
+int logicalCores() { return static_cast<int>(std::max(1L, ::sysconf(_SC_NPROCESSORS_ONLN))); }
 
 struct LimitOptions {
     std::string key;
@@ -67,7 +77,10 @@ std::variant<LimitOptions, std::string> parseLimit(const Args& args) {
         if (a == "--cores") {
             auto v = value();
             auto n = v ? parseNumber(*v) : std::nullopt;
-            if (!n || *n <= 0) return std::string("--cores needs a number of cores above 0");
+            const int most = logicalCores();
+            if (!n || *n <= 0 || *n > most)
+                return "--cores needs a number of cores above 0 and at most " + std::to_string(most) +
+                       " (this machine's logical cores), written like 1 or 0.5";
             o.cores = *n;
             haveCores = true;
         } else if (a == "--method") {
@@ -78,7 +91,7 @@ std::variant<LimitOptions, std::string> parseLimit(const Args& args) {
         } else if (a == "--period") {
             auto v = value();
             auto n = v ? parseNumber(*v) : std::nullopt;
-            if (!n || *n <= 0) return std::string("--period needs a number of milliseconds (20 to 500)");
+            if (!n || *n < 20 || *n > 500) return std::string("--period needs a number of milliseconds (20 to 500)");
             o.periodMs = *n;
         } else if (a == "--always-efficiency") {
             o.alwaysEfficiency = true;
@@ -145,10 +158,10 @@ int runLimit(const Args& args) {
         if (const AppKey key(o.key); key.isCommandLineGroup()) manager.setRule(rule, o.key, key.displayName());
         else manager.setRule(rule, o.key);
         std::fprintf(stderr, "trevlinctl: holding %s to %.2f cores (%s, period %.0f ms); Ctrl-C restores and quits\n",
-                     o.key.c_str(), o.cores, rawValue(o.method), manager.periodMs());
+                     escapeControls(o.key).c_str(), o.cores, rawValue(o.method), manager.periodMs());
         while (!loop.runUntil(stopRequested, 1.0)) {
             if (auto s = manager.status(o.key); s && !s->summaryLine.empty()) {
-                std::printf("%s\n", s->summaryLine.c_str());
+                std::printf("%s\n", escapeControls(s->summaryLine).c_str());
                 std::fflush(stdout);
             }
         }

@@ -133,6 +133,40 @@ TEST(HelperInstall, InstallsIntoAScratchRootAndRemovesItAgain) {
     EXPECT_TRUE(WIFEXITED(r.status) && WEXITSTATUS(r.status) != 0);
 }
 
+TEST(HelperInstall, AReinstallFollowsNoLinkTheUserPlantedInTheRulesFolder) {
+    if (!runningAsRoot()) GTEST_SKIP() << "only root hands the rules folder to the user";
+    TempDir root, outside;
+    auto r = install(root.path(), {"--binary", TREVLIN_HELPER_PATH});
+    ASSERT_TRUE(WIFEXITED(r.status) && WEXITSTATUS(r.status) == 0) << r.out << r.err;
+    const std::string rules = root.path() + "/var/lib/trevlin/Rules/helper-rules.json";
+    const std::string secret = outside.write("shadow", "root's");
+    struct stat st{};
+
+    // A symbolic link goes; its target keeps its owner.
+    fs::create_symlink(secret, rules);
+    r = install(root.path(), {"--binary", TREVLIN_HELPER_PATH});
+    ASSERT_TRUE(WIFEXITED(r.status) && WEXITSTATUS(r.status) == 0) << r.out << r.err;
+    EXPECT_FALSE(fs::exists(fs::symlink_status(rules)));
+    ASSERT_EQ(::stat(secret.c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, 0u);
+
+    // A hard link to a file of root's is left as it is.
+    fs::create_hard_link(secret, rules);
+    r = install(root.path(), {"--binary", TREVLIN_HELPER_PATH});
+    ASSERT_TRUE(WIFEXITED(r.status) && WEXITSTATUS(r.status) == 0) << r.out << r.err;
+    ASSERT_EQ(::stat(secret.c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, 0u);
+    fs::remove(rules);
+
+    // A rules file of an earlier install's user is handed on.
+    std::ofstream(rules) << "{}";
+    ASSERT_EQ(::chown(rules.c_str(), 1234, 1234), 0);
+    r = install(root.path(), {"--binary", TREVLIN_HELPER_PATH});
+    ASSERT_TRUE(WIFEXITED(r.status) && WEXITSTATUS(r.status) == 0) << r.out << r.err;
+    ASSERT_EQ(::lstat(rules.c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, kNobody);
+}
+
 TEST(HelperInstall, TheInstalledUnitPassesSystemdAnalyzeVerify) {
     auto analyze = systemdAnalyze();
     if (!analyze) GTEST_SKIP() << "systemd-analyze is not installed";

@@ -41,7 +41,10 @@ void JournalWatchingPlatform::check(const char* when) {
     for (Pid pid : allPids()) {
         SimProcess p = get(pid);
         std::string problem;
-        if (p.stopped && !listed(p, "paused")) problem = "stopped but not journaled as paused";
+        // A stop the user asked for (Ctrl-Z, even one sent while the limiter
+        // held it) is theirs: the limiter lets it stand and journals nothing.
+        const bool usersStop = p.stoppedBy != SIGSTOP || p.stopPending;
+        if (p.stopped && !usersStop && !listed(p, "paused")) problem = "stopped but not journaled as paused";
         if (p.demoted && !listed(p, "demoted")) problem = "demoted but not journaled as demoted";
         if (problem.empty()) continue;
         std::lock_guard<std::mutex> g(watchLock_);

@@ -307,6 +307,8 @@ std::optional<ProcessFacts> SimulatedPlatform::processFacts(Pid pid, FactsWanted
     ProcessFacts f;
     f.start = p.start;
     f.zombie = p.zombie;
+    f.stopped = p.stopped;
+    if (wanted.stopPending) f.stopPending = p.stopPending;
     f.cpuTicks = static_cast<uint64_t>(std::llround(p.cpuSeconds * 1e9));
     f.priority = p.priority;
     if (wanted.perfShare) f.perfTicks = static_cast<uint64_t>(std::llround(p.perfSeconds * 1e9));
@@ -320,8 +322,18 @@ int SimulatedPlatform::sendSignal(Pid pid, int sig) {
     if (it == procs_.end()) return ESRCH;
     if (it->second.uid != myUid_ && myUid_ != 0) return EPERM;
     if (sig != 0) signals_.push_back(SignalRecord{pid, sig, static_cast<double>(nowTicks_) * 1e-9});
-    if (sig == SIGSTOP) it->second.stopped = true;
-    if (sig == SIGCONT) it->second.stopped = false;
+    SimProcess& p = it->second;
+    if (sig == SIGSTOP || sig == SIGTSTP || sig == SIGTTIN || sig == SIGTTOU) {
+        // A stopped process keeps a stop signal pending until it is continued.
+        if (p.stopped) p.stopPending = true;
+        else p.stoppedBy = sig;
+        p.stopped = true;
+    }
+    if (sig == SIGCONT) {
+        p.stopped = false;
+        p.stoppedBy = 0;
+        p.stopPending = false;
+    }
     if (sig == SIGKILL || sig == SIGTERM) procs_.erase(it);
     return 0;
 }

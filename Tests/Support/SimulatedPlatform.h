@@ -2,7 +2,8 @@
 //
 // Processes have pids, start times, executables, command lines, uids,
 // responsible processes and a CPU demand in cores; their CPU counters advance
-// with the virtual clock unless they are stopped (SIGSTOP) or zombies. Cores
+// with the virtual clock unless they are stopped (SIGSTOP, or SIGTSTP as a
+// user's Ctrl-Z sends it) or zombies. Cores
 // accumulate tick counters from the running demand. Apps, the front app and
 // busy reasons are set by the test.
 //
@@ -34,6 +35,8 @@ struct SimProcess {
     double demand = 0;           ///< cores it would use when running
     double perfShare = 1.0;      ///< share of its CPU on performance cores
     bool stopped = false;
+    int stoppedBy = 0;           ///< the signal that stopped it (SIGSTOP, SIGTSTP, …)
+    bool stopPending = false;    ///< a stop signal that came while it was stopped, until SIGCONT
     bool zombie = false;
     bool demoted = false;
     bool unreadable = false;     ///< its facts cannot be read (another user's process where /proc hides them)

@@ -8,6 +8,7 @@
 #include "Sparkline.h"
 #include "SystemRuleEditor.h"
 #include "Theme.h"
+#include "Utf8.h"
 
 #include <QCheckBox>
 #include <QHBoxLayout>
@@ -248,7 +249,8 @@ void AppsTable::paintEvent(QPaintEvent*) {
             f.setLetterSpacing(QFont::AbsoluteSpacing, 0.6);
             p.setFont(f);
             p.setPen(secondary);
-            p.drawText(rowRect.adjusted(0, 8, 0, 0), Qt::AlignLeft | Qt::AlignVCenter, QString::fromStdString(r.name));
+            p.drawText(rowRect.adjusted(0, 8, 0, 0), Qt::AlignLeft | Qt::AlignVCenter,
+                       QString::fromStdString(escapeControls(r.name)));
             continue;
         }
         case AppsRow::Kind::status:
@@ -278,7 +280,7 @@ void AppsTable::paintEvent(QPaintEvent*) {
         if (r.front) tag = "front";
         QFont tagFont = Theme::font(10);
         const double tagW = tag.isEmpty() ? 0 : QFontMetricsF(tagFont).horizontalAdvance(tag) + 6;
-        const QString name = nm.elidedText(QString::fromStdString(r.name), Qt::ElideRight, nameW - tagW);
+        const QString name = nm.elidedText(QString::fromStdString(escapeControls(r.name)), Qt::ElideRight, nameW - tagW);
         const double nameY = r.detail.empty() ? r.y : r.y - 7;
         p.setPen(primary);
         p.drawText(QRectF(nameX, nameY, nameW, r.height), Qt::AlignLeft | Qt::AlignVCenter, name);
@@ -293,7 +295,7 @@ void AppsTable::paintEvent(QPaintEvent*) {
             p.setFont(df);
             p.setPen(secondary);
             p.drawText(QRectF(nameX, r.y + 8, nameW, r.height), Qt::AlignLeft | Qt::AlignVCenter,
-                       QFontMetricsF(df).elidedText(QString::fromStdString(r.detail), Qt::ElideRight, nameW));
+                       QFontMetricsF(df).elidedText(QString::fromStdString(escapeControls(r.detail)), Qt::ElideRight, nameW));
         }
 
         cell(c.total, r, fixed2(r.cores), primary, figures);

@@ -9,11 +9,13 @@
 #include "Theme.h"
 #include "ToggleSwitch.h"
 #include "ToneLabel.h"
+#include "Utf8.h"
 
 #include <QCheckBox>
 #include <QGraphicsOpacityEffect>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QPainter>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -56,6 +58,26 @@ QWidget* stepperTrailing(Stepper* stepper, QLabel* value, const QString& unit) {
     layout->addWidget(stepper);
     return box;
 }
+
+/// A name on one line that gives way to the controls beside it: elided to
+/// whatever width the row leaves it (the full name stays its text).
+class ElidedName : public QLabel {
+public:
+    ElidedName(const QString& text, QWidget* parent) : QLabel(text, parent) {
+        setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+        setToolTip(text);
+    }
+    QSize minimumSizeHint() const override { return {0, QLabel::minimumSizeHint().height()}; }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        p.setPen(palette().color(foregroundRole()));
+        p.setFont(font());
+        p.drawText(contentsRect(), Qt::AlignLeft | Qt::AlignVCenter,
+                   fontMetrics().elidedText(text(), Qt::ElideRight, contentsRect().width()));
+    }
+};
 
 }  // namespace
 
@@ -212,9 +234,9 @@ void AutomaticView::rebuildDecisions() {
         layout->setContentsMargins(0, 6, 0, 6);
         layout->setSpacing(8);
         layout->addWidget(new AppIconView(QString::fromStdString(d.path), 22, row));
-        auto* name = new QLabel(QString::fromStdString(d.record.name), row);
+        auto* name = new ElidedName(QString::fromStdString(escapeControls(d.record.name)), row);
         name->setObjectName("decisionName");
-        layout->addWidget(name);
+        layout->addWidget(name, 1);
         layout->addStretch(1);
         const bool always = d.record.decision == "always";
         auto* text = always ? new ToneLabel("Always limit", ThemeColor::cap, row) : new ToneLabel("Never limit", row);

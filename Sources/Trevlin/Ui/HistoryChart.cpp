@@ -1,6 +1,7 @@
 #include "HistoryChart.h"
 
 #include "Theme.h"
+#include "Utf8.h"
 
 #include <QMouseEvent>
 #include <QPainter>
@@ -157,7 +158,7 @@ void HistoryChart::paintTooltip(QPainter& p, const QRectF& plot, int secondsAgo)
         lines.push_back(
             {"Would have used", QString::asprintf("%.1f", *point->wouldHaveUsed), Theme::color(ThemeColor::saved, pal)});
     for (const auto& a : point->apps)
-        lines.push_back({QString::fromStdString(a.name), QString::asprintf("%.1f", a.cores), primary, a.commandLine});
+        lines.push_back({QString::fromStdString(escapeControls(a.name)), QString::asprintf("%.1f", a.cores), primary, a.commandLine});
 
     const double lineH = 17, headH = 18;
     const QSizeF size(kTipWidth, 16 + headH + lineH * lines.size());

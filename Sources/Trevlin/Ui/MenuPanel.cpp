@@ -12,6 +12,7 @@
 #include "Theme.h"
 #include "ToggleSwitch.h"
 #include "ToneLabel.h"
+#include "Utf8.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -263,9 +264,14 @@ void MenuPanelView::refreshApps() {
         row.pill->setPill(pill(model_, app.bundlePath));
         // The panel's width is fixed: the name gets what the other parts leave.
         const int room = kWidth - 2 * kSideInset - kRowIcon - row.pill->width() - row.cores->sizeHint().width() - 3 * 8;
-        row.name->setText(row.name->fontMetrics().elidedText(qs(app.name), Qt::ElideRight, std::max(40, room)));
-        row.name->setToolTip(qs(app.name));
-        row.pill->setToolTip(qs(PanelTexts::editRuleTooltip(app.name)));
+        const std::string name = escapeControls(app.name);
+        row.name->setText(row.name->fontMetrics().elidedText(qs(name), Qt::ElideRight, std::max(40, room)));
+        row.name->setToolTip(qs(name));
+        // Why the limiter holds nothing new, where it cannot write its journal.
+        std::string pillTip = PanelTexts::editRuleTooltip(name);
+        if (auto status = model_.liveStatus(app.bundlePath); status && !status->notHolding.empty())
+            pillTip += "\n" + status->notHolding;
+        row.pill->setToolTip(qs(pillTip));
         row.widget->show();
     }
 }

@@ -3,6 +3,7 @@
 #include "PanelTexts.h"
 #include "Theme.h"
 #include "ToneLabel.h"
+#include "Utf8.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -50,7 +51,7 @@ QLabel* QuestionRow::detail() const { return detail_; }
 
 void QuestionRow::setQuestion(const AutoQuestion& question, double triggerCores, const std::string& autoAction) {
     question_ = question;
-    headline_->setText(QString::fromStdString(PanelTexts::questionHeadline(question.name, question.cores)));
+    headline_->setText(QString::fromStdString(PanelTexts::questionHeadline(escapeControls(question.name), question.cores)));
     detail_->setText(QString::fromStdString(PanelTexts::questionDetail(triggerCores, question.overSeconds)));
     button(AutoAnswer::limitOnce)->setText(QString::fromStdString(PanelTexts::limitAnswerTitle(autoAction, question.path)));
 }

@@ -5,6 +5,7 @@
 #include "AutomaticViewControls.h"
 #include "RuleEditorTexts.h"
 #include "Theme.h"
+#include "Utf8.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -116,7 +117,7 @@ void OptionButton::paintEvent(QPaintEvent*) {
 // Editor ---------------------------------------------------------------------------------------
 
 RuleEditor::RuleEditor(AppModel& model, std::string path, std::string name, QWidget* parent)
-    : QDialog(parent), model_(model), path_(std::move(path)), name_(std::move(name)), group_(AppKey::isGroupKey(path_)) {
+    : QDialog(parent), model_(model), path_(std::move(path)), name_(escapeControls(name)), group_(AppKey::isGroupKey(path_)) {
     setWindowModality(Qt::WindowModal);
     setWindowTitle(QString::fromStdString(name_));
     setFixedWidth(kWidth);

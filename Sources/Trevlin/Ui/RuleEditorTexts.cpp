@@ -86,13 +86,25 @@ MethodWording methodWording(Method method, bool group) {
 
 std::string capFigure(double maxCores) { return format("%.1f", maxCores); }
 
+static StatusBlock limiterBlock(const LimiterStatus& s);
+
 StatusBlock statusBlock(const std::optional<LimiterStatus>& status, bool masterEnabled) {
     if (!status) {
         if (!masterEnabled)
             return block("Limiting is switched off in the menu bar panel. This rule will apply when you turn it on.");
         return block("Waiting for the limiter…");
     }
-    const LimiterStatus& s = *status;
+    StatusBlock result = limiterBlock(*status);
+    if (status->stoppedByUserCount > 0) {
+        const std::string stops = std::to_string(status->stoppedByUserCount) + " process(es) stopped by you";
+        result.detail = result.detail.empty() ? stops : result.detail + " · " + stops;
+    }
+    // Why nothing new is held outweighs any other note.
+    if (!status->notHolding.empty()) result.note = status->notHolding;
+    return result;
+}
+
+static StatusBlock limiterBlock(const LimiterStatus& s) {
     if (s.method == Method::pause) {
         switch (s.pauseState) {
         case PauseState::paused: {
