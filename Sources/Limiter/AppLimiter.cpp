@@ -173,8 +173,15 @@ void AppLimiter::frontChanged(FrontApp front) {
     if (!held) return;
     // Continue at once; the loop tidies its records on its next turn.
     Platform& platform = context_->platform();
-    for (const auto& [p, start] : *held)
-        if (isSameProcess(platform, p, start)) platform.sendSignal(p, SIGCONT);
+    FactsWanted pending;
+    pending.stopPending = true;
+    for (const auto& [p, start] : *held) {
+        if (!isSameProcess(platform, p, start)) continue;
+        // A stop the user sent while it was held waits in the kernel; a
+        // SIGCONT would discard it. It stands; the loop takes note.
+        if (auto f = platform.processFacts(p, pending); f && f->stopPending.value_or(false)) continue;
+        platform.sendSignal(p, SIGCONT);
+    }
     if (!held->empty()) shared_.noteContinuedByActivation();
     wake_.signal();
 }

@@ -102,18 +102,21 @@ void ProcessRecords::manage(const std::vector<Pid>& pids) {
         write(pid, *r);
         added.push_back(pid);
     }
-    const Journal::Written written = journal_.flush();
+    journal_.flush();
     // Write-ahead: what the file does not list is not put under control.
-    bool refused = false;
+    refusedStop_ = false;
     for (Pid pid : added) {
         ProcessRecord& r = *find(pid);
         if (journal_.isDurable(app_, pid, r.start, true, false)) continue;
         r.pauseManaged = false;
         write(pid, r);
-        refused = true;
+        refusedStop_ = true;
     }
-    if (refused) refusal_ = written.ok() ? EIO : written.code;
-    else refusal_.reset();
+}
+
+std::optional<int> ProcessRecords::refusal() {
+    if (!refusedStop_ && !refusedMove_) return std::nullopt;
+    return journal_.failure();
 }
 
 bool ProcessRecords::stop(Pid pid) {
@@ -171,8 +174,8 @@ void ProcessRecords::demote(const std::vector<Pid>& pids) {
         r->demoted = true;
         write(pid, *r);
     }
-    const Journal::Written written = journal_.flush();
-    bool refused = false;
+    journal_.flush();
+    refusedMove_ = false;
     for (Pid pid : pids) {
         ProcessRecord* r = find(pid);
         if (!r) continue;
@@ -184,9 +187,8 @@ void ProcessRecords::demote(const std::vector<Pid>& pids) {
         r->demoted = false;
         r->pinned = false;
         write(pid, *r);
-        refused = true;
+        refusedMove_ = true;
     }
-    if (refused) refusal_ = written.ok() ? EIO : written.code;
 }
 
 void ProcessRecords::redemote() {

@@ -93,10 +93,10 @@ public:
     /// managed; when the journal cannot be written the others stay as they
     /// were, and `refusal()` says why.
     void manage(const std::vector<Pid>& pids);
-    /// The errno of the journal write that kept the last `manage` or
-    /// `demote` from putting a process under control; absent when nothing
-    /// was refused.
-    std::optional<int> refusal() const { return refusal_; }
+    /// While the journal cannot be written and the last `manage` or the
+    /// last `demote` left a process out for it: the errno of the failed
+    /// write. Absent otherwise.
+    std::optional<int> refusal();
     /// Processes the user stopped.
     int stoppedByUserCount() const;
     /// Pause mode: finds the held processes the user stopped as well (a
@@ -154,7 +154,8 @@ private:
     const std::string app_;
     std::map<Pid, ProcessRecord> records_;
     std::set<Pid> browserOwners_;
-    std::optional<int> refusal_;
+    bool refusedStop_ = false;
+    bool refusedMove_ = false;
     bool activationsContinue_ = false;
 };
 

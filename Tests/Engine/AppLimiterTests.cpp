@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 
@@ -509,5 +510,112 @@ TEST_F(Limiter, AProcessThatLeavesTheAppWhileStoppedIsContinued) {
     EXPECT_FALSE(sim->get(101).stopped);
     EXPECT_FALSE(journal->entry("cli:busy", 101).has_value());
 }
+
+// The journal cannot be written: nothing is stopped or moved, the status
+// says why, and holding starts by itself once it can be written again.
+struct BlockedJournalCase {
+    const char* name;
+    Rule rule;
+};
+
+class BlockedJournal : public Limiter, public ::testing::WithParamInterface<BlockedJournalCase> {};
+
+TEST_P(BlockedJournal, NothingIsHeldUntilTheJournalCanBeWritten) {
+    // A file where the journal's folder should be: no write gets through,
+    // not even as root.
+    const std::string blocker = dir->write("blocked", "");
+    journal = std::make_shared<Journal>(*sim, blocker + "/journal");
+    sim->watch(journal->filePath());
+    app({1.0, 1.0});
+    sim->spawn(500, "/usr/bin/other");
+    sim->setFront(500);
+    startLimiter(GetParam().rule, kBundle, "busy");
+    ::testing::internal::CaptureStderr();
+    runTo(5);
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    for (Pid pid : {100, 101, 102}) {
+        EXPECT_FALSE(sim->get(pid).stopped) << pid;
+        EXPECT_FALSE(sim->get(pid).demoted) << pid;
+    }
+    const auto sent = sim->sent();
+    EXPECT_TRUE(std::none_of(sent.begin(), sent.end(), [](const auto& s) { return s.signal == SIGSTOP; }));
+    EXPECT_EQ(lastStatus().summaryLine, "Not holding: the journal cannot be written: Not a directory");
+    EXPECT_EQ(lastStatus().notHolding, lastStatus().summaryLine);
+    // A lasting failure is one line, however often it is tried.
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+
+    ASSERT_EQ(std::remove(blocker.c_str()), 0);
+    const double freed = sim->time();
+    double target = freed;
+    auto held = [&] {
+        for (Pid pid : {101, 102})
+            if (sim->get(pid).stopped || sim->get(pid).demoted) return true;
+        return false;
+    };
+    while (!held() && target < freed + 3) runTo(target += 0.01);
+    EXPECT_TRUE(held()) << "held again within " << target - freed << " s";
+    runTo(sim->time() + 1.5);
+    EXPECT_TRUE(lastStatus().notHolding.empty());
+    EXPECT_NE(lastStatus().summaryLine.rfind("Not holding", 0), 0u) << lastStatus().summaryLine;
+}
+
+INSTANTIATE_TEST_SUITE_P(Limiter, BlockedJournal,
+                         ::testing::Values(BlockedJournalCase{"strict", rule(Method::strict, 0.5)},
+                                           BlockedJournalCase{"pause", rule(Method::pause)},
+                                           BlockedJournalCase{"ecores", rule(Method::ecores, 0.5, true)}),
+                         [](const auto& p) { return std::string(p.param.name); });
+
+// Ctrl-Z on a held process, sent while it runs its slice or while the
+// limiter holds it stopped: the stop stands until the user continues it.
+class UserStop : public Limiter, public ::testing::WithParamInterface<bool> {
+protected:
+    /// What the user's shell does: a signal that is not the limiter's.
+    void user(Pid pid, int signal) { sim->SimulatedPlatform::sendSignal(pid, signal); }
+};
+
+TEST_P(UserStop, IsLeftStandingAndHeldAgainOnceContinued) {
+    const bool whileHeld = GetParam();
+    app({1.0, 1.0});
+    auto limiter = startLimiter(rule(Method::strict, 0.5), kBundle, "busy");
+    runTo(4);
+    runUntilStopped(101);
+    if (!whileHeld) {
+        double target = sim->time();
+        while (sim->get(101).stopped) runTo(target += 0.005);
+    }
+    // (Counted, not timed: the limiter may have sent one at this very instant.)
+    const size_t continuesBefore = signalTimes(101, SIGCONT).size();
+    user(101, SIGTSTP);
+    const double stoppedAt = sim->time();
+    runTo(stoppedAt + 3);
+    EXPECT_TRUE(sim->get(101).stopped);
+    EXPECT_EQ(signalTimes(101, SIGCONT).size(), continuesBefore);
+    EXPECT_FALSE(journal->entry(kBundle, 101));
+    EXPECT_NE(lastStatus().summaryLine.find("; 1 process(es) stopped by you"), std::string::npos)
+        << lastStatus().summaryLine;
+    EXPECT_EQ(lastStatus().stoppedByUserCount, 1);
+    // The other process is still held.
+    EXPECT_FALSE(signalTimes(102, SIGSTOP, stoppedAt + 2).empty());
+
+    // `fg`: it runs, and is held again.
+    user(101, SIGCONT);
+    const double continuedAt = sim->time();
+    runTo(continuedAt + 3);
+    EXPECT_FALSE(signalTimes(101, SIGSTOP, continuedAt).empty());
+    EXPECT_EQ(lastStatus().stoppedByUserCount, 0);
+
+    // Stopped again, then the limiter lets go: the stop stands, the entry goes.
+    runUntilStopped(101);
+    user(101, SIGTSTP);
+    runTo(sim->time() + 0.5);
+    limiter->stop();
+    EXPECT_TRUE(sim->get(101).stopped);
+    EXPECT_FALSE(sim->get(102).stopped);
+    EXPECT_TRUE(journal->entries().empty());
+    user(101, SIGCONT);
+}
+
+INSTANTIATE_TEST_SUITE_P(Limiter, UserStop, ::testing::Values(false, true),
+                         [](const auto& p) { return p.param ? "WhileHeld" : "WhileRunning"; });
 
 }  // namespace
