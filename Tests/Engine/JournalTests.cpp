@@ -7,11 +7,13 @@
 #include "Journal.h"
 #include "ProcessUtil.h"
 #include "RealPlatform.h"
+#include "SimulatedPlatform.h"
 #include "TempDir.h"
 
 #include <gtest/gtest.h>
 
 #include <sched.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <signal.h>
 #include <unistd.h>
@@ -19,6 +21,8 @@
 #include <nlohmann/json.hpp>
 
 #include <filesystem>
+#include <fstream>
+#include <memory>
 
 using namespace trevlin;
 using namespace trevlin::test;
@@ -340,18 +344,124 @@ TEST(Journal, OnlyRealChangesMakeItDirty) {
     EXPECT_FALSE(Files::exists(j.filePath()));
 }
 
-TEST(Journal, FailedWriteIsReportedAndEntriesKept) {
-    TempDir dir;
-    const std::string blocker = dir.write("not-a-folder", "x");
-    Journal j(realPlatform(), blocker + "/journal");
-    j.update("cli:make", 42, 1, true, false);
+/// A folder that refuses the journal for a reason of its own, and can be
+/// given room again.
+class Refusing {
+public:
+    virtual ~Refusing() = default;
+    virtual std::string folder() = 0;
+    virtual void giveRoom() = 0;
+    virtual int code() = 0;
+};
+
+/// A file where the folder should be: refused even to root.
+class BlockedByFile : public Refusing {
+public:
+    std::string folder() override { return blocker_ + "/journal"; }
+    void giveRoom() override { std::filesystem::remove(blocker_); }
+    int code() override { return ENOTDIR; }
+
+private:
+    TempDir dir_;
+    std::string blocker_ = dir_.write("not-a-folder", "x");
+};
+
+/// A folder without write permission: refused to anyone but root.
+class ReadOnly : public Refusing {
+public:
+    ReadOnly() { std::filesystem::permissions(dir_.path(), std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec); }
+    ~ReadOnly() override { giveRoom(); }
+    std::string folder() override { return dir_.path(); }
+    void giveRoom() override { std::filesystem::permissions(dir_.path(), std::filesystem::perms::owner_all); }
+    int code() override { return EACCES; }
+
+private:
+    TempDir dir_;
+};
+
+/// A full 64 KiB tmpfs: refused to root as well. Needs the right to mount.
+class FullDisk : public Refusing {
+public:
+    FullDisk() {
+        if (::mount("trevlin-test", dir_.path().c_str(), "tmpfs", 0, "size=64k") != 0) return;
+        mounted_ = true;
+        // The journal's folder exists; the filler takes every block left.
+        std::filesystem::create_directory(dir_.path() + "/data");
+        std::ofstream fill(dir_.path() + "/filler");
+        const std::string block(4096, 'x');
+        for (int i = 0; i < 64 && fill.write(block.data(), block.size()); ++i) fill.flush();
+    }
+    ~FullDisk() override {
+        if (mounted_) ::umount2(dir_.path().c_str(), MNT_DETACH);
+    }
+    bool mounted() const { return mounted_; }
+    std::string folder() override { return dir_.path() + "/data"; }
+    void giveRoom() override { std::filesystem::remove(dir_.path() + "/filler"); }
+    int code() override { return ENOSPC; }
+
+private:
+    TempDir dir_;
+    bool mounted_ = false;
+};
+
+class JournalFailure : public ::testing::TestWithParam<const char*> {
+protected:
+    void SetUp() override {
+        const std::string kind = GetParam();
+        if (kind == "file") {
+            folder_ = std::make_unique<BlockedByFile>();
+        } else if (kind == "readOnly") {
+            if (::geteuid() == 0) GTEST_SKIP() << "permissions do not stop root";
+            folder_ = std::make_unique<ReadOnly>();
+        } else {
+            auto full = std::make_unique<FullDisk>();
+            if (!full->mounted()) GTEST_SKIP() << "mounting a tmpfs is not permitted here";
+            folder_ = std::move(full);
+        }
+    }
+    std::unique_ptr<Refusing> folder_;
+    SimulatedPlatform sim_;
+};
+
+TEST_P(JournalFailure, IsReportedOnceKeptDirtyAndTriedAgainEachSecond) {
+    Journal j(sim_, folder_->folder());
+    j.update("cli:make", 42, 7, true, false);
     ::testing::internal::CaptureStderr();
-    j.flush();
+    const Journal::Written first = j.flush();
+    const Journal::Written again = j.flush();  // within the second: not tried, the same answer
+    sim_.advance(Journal::retrySeconds);
+    const Journal::Written later = j.flush();  // tried, and failing the same way: no new line
     const std::string err = ::testing::internal::GetCapturedStderr();
-    EXPECT_EQ(err.rfind("Trevlin: could not write journal: ", 0), 0u) << err;
-    EXPECT_EQ(err.back(), '\n');
+
+    EXPECT_EQ(first.code, folder_->code()) << first.message;
+    EXPECT_EQ(again.code, first.code);
+    EXPECT_EQ(later.code, first.code);
+    EXPECT_EQ(err, "Trevlin: could not write journal: " + first.message + "\n");
+    EXPECT_EQ(j.failure(), folder_->code());
+    EXPECT_TRUE(j.isDirty());
     EXPECT_TRUE(j.entry("cli:make", 42));
+    EXPECT_FALSE(j.isDurable("cli:make", 42, 7, true, false));
+
+    // Room again: the next try after a second writes it.
+    folder_->giveRoom();
+    EXPECT_FALSE(j.flush().ok());
+    sim_.advance(Journal::retrySeconds);
+    ::testing::internal::CaptureStderr();
+    EXPECT_TRUE(j.flush().ok());
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "Trevlin: the journal is written again\n");
+    EXPECT_FALSE(j.failure());
+    EXPECT_FALSE(j.isDirty());
+    EXPECT_TRUE(j.isDurable("cli:make", 42, 7, true, false));
+    EXPECT_FALSE(j.isDurable("cli:make", 42, 7, true, true));  // listed, but not as demoted
+    EXPECT_FALSE(j.isDurable("cli:make", 42, 8, true, false));  // another process under that pid
+    auto file = Journal::decode(*Files::read(j.filePath()));
+    ASSERT_TRUE(file);
+    ASSERT_EQ(file->entries.size(), 1u);
+    EXPECT_EQ(file->entries[0].pid, 42);
 }
+
+INSTANTIATE_TEST_SUITE_P(Journal, JournalFailure, ::testing::Values("file", "readOnly", "fullDisk"),
+                         [](const auto& p) { return std::string(p.param); });
 
 TEST(Journal, OwnFlushedFileIsLeftToItsWriter) {
     TempDir dir;
