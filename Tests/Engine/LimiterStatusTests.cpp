@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+
 using namespace trevlin;
 
 namespace {
@@ -102,6 +104,33 @@ TEST(LimiterStatusText, PauseLines) {
         EXPECT_EQ(s.method, Method::pause);
         EXPECT_EQ(s.pauseDetail, c.facts.state == PauseState::spared ? c.facts.reason : "");
     }
+}
+
+TEST(LimiterStatusText, UserStopsAndAJournalThatCannotBeWritten) {
+    Facts f = duty(1.0, 3, 1, 0.5, 0.2);
+    f.stoppedByUserCount = 1;
+    LimiterStatus s = LimiterStatus::dutyCycle("Foo", "k", 1.0, Method::strict, f);
+    EXPECT_EQ(s.summaryLine, "Foo is using 1.00 of 1.00 cores (3 processes): pausing 1 busy process(es), allowed 50% "
+                             "run time; 1 process(es) stopped by you, saving ~0.20 cores (est.)");
+    EXPECT_EQ(s.stoppedByUserCount, 1);
+    EXPECT_TRUE(s.notHolding.empty());
+
+    LimiterStatus::PauseFacts p;
+    p.state = PauseState::paused;
+    p.processCount = 3;
+    p.stoppedCount = 1;
+    p.stoppedByUserCount = 2;
+    EXPECT_EQ(LimiterStatus::pause("Foo", "k", 1.0, p).summaryLine,
+              "Foo paused in background (1 of 3 processes stopped); 2 process(es) stopped by you");
+
+    // Whatever else the line would say, it says why nothing is held.
+    f.journalRefusal = ENOSPC;
+    s = LimiterStatus::dutyCycle("Foo", "k", 1.0, Method::strict, f);
+    EXPECT_EQ(s.summaryLine, "Not holding: the journal cannot be written: No space left on device");
+    EXPECT_EQ(s.notHolding, s.summaryLine);
+    p.journalRefusal = EACCES;
+    EXPECT_EQ(LimiterStatus::pause("Foo", "k", 1.0, p).summaryLine,
+              "Not holding: the journal cannot be written: Permission denied");
 }
 
 }  // namespace
