@@ -145,7 +145,7 @@ private:
     /// Marks the process as stopped by the user: no longer under control,
     /// its journal entry rewritten (gone unless it is demoted).
     void leaveToUser(Pid pid, ProcessRecord& r);
-    /// Whether a stop signal waits for the process: one the user sent while
+    /// Whether a job-control stop (Ctrl-Z) waits for the process: one the user sent while
     /// this limiter held it stopped (the next SIGCONT would discard it).
     bool userStopPending(Pid pid);
 

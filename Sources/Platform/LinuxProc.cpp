@@ -176,8 +176,7 @@ std::optional<uint32_t> parseRealUid(std::string_view statusText) {
 
 std::optional<bool> parseStopPending(std::string_view statusText) {
     // Bit n - 1 of each hexadecimal mask stands for signal n.
-    const uint64_t stops = (1ull << (SIGSTOP - 1)) | (1ull << (SIGTSTP - 1)) | (1ull << (SIGTTIN - 1)) |
-                           (1ull << (SIGTTOU - 1));
+    const uint64_t stops = (1ull << (SIGTSTP - 1)) | (1ull << (SIGTTIN - 1)) | (1ull << (SIGTTOU - 1));
     bool read = false, pending = false;
     for (std::string_view key : {std::string_view("\nSigPnd:"), std::string_view("\nShdPnd:")}) {
         auto pos = statusText.find(key);

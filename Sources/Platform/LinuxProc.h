@@ -46,8 +46,9 @@ std::vector<Pid> listNumericEntries(const std::string& dir);
 /// First field of the `Uid:` line of /proc/<pid>/status.
 std::optional<uint32_t> readRealUid(const std::string& procRoot, Pid pid);
 std::optional<uint32_t> parseRealUid(std::string_view statusText);
-/// Whether the `SigPnd:` or `ShdPnd:` mask of a status text holds a stop
-/// signal; absent when neither line reads.
+/// Whether the `SigPnd:` or `ShdPnd:` mask of a status text holds a
+/// job-control stop signal (SIGTSTP, SIGTTIN, SIGTTOU); absent when neither
+/// line reads.
 std::optional<bool> parseStopPending(std::string_view statusText);
 
 /// readlink of /proc/<pid>/exe without a trailing " (deleted)"; "" when unreadable.

@@ -53,9 +53,11 @@ struct ProcessFacts {
     std::optional<uint64_t> perfTicks;
     /// The real user id; only when asked for (absent when unreadable).
     std::optional<uint32_t> uid;
-    /// A stop signal (SIGSTOP, SIGTSTP, SIGTTIN, SIGTTOU) waits to be taken:
-    /// a stopped process keeps those until it is continued, and a SIGCONT
-    /// discards them. Only when asked for (absent when unreadable).
+    /// A job-control stop signal (SIGTSTP, SIGTTIN, SIGTTOU: Ctrl-Z and its
+    /// kin) waits to be taken: a stopped process keeps those until it is
+    /// continued, and a SIGCONT discards them. SIGSTOP does not count: a
+    /// SIGSTOP sent to a process that waits for a core also waits there until
+    /// it runs. Only when asked for (absent when unreadable).
     std::optional<bool> stopPending;
 };
 

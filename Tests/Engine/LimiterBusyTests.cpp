@@ -2,7 +2,8 @@
 // from the limiter's own figures: the cap holds (also over 200 processes too
 // light each to count as busy), nothing is left stopped,
 // pause mode stops and continues, ecores moves a process to the last core and
-// back, and a killed `trevlinctl limit` is undone by `trevlinctl recover`.
+// back, a killed `trevlinctl limit` is undone by `trevlinctl recover`, nothing
+// is stopped while the journal cannot be written, and a user's Ctrl-Z stands.
 //
 // Every busy loop runs in a process group of its own under a `Children`
 // guard, which continues, kills and reaps it whatever happens.
@@ -17,6 +18,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -240,6 +242,90 @@ TEST_F(LimiterBusy, PauseStopsTheAppAndAnActivationContinuesIt) {
     EXPECT_TRUE(journalFiles(dir.path()).empty());
 }
 
+TEST_F(LimiterBusy, NothingIsStoppedUntilTheJournalCanBeWritten) {
+    auto loops = startLoops(kids, 2);
+    ASSERT_EQ(loops.size(), 2u);
+    const std::string blocker = dir.write("blocked", "");
+    const std::string key = "cli:busy-loops";
+    LimiterManager manager(context, blocker + "/journal");
+    manager.setRule(Rule(0.2, Method::strict, false, false, false), key, "busy loops",
+                    [loops] { return std::vector<Pid>(loops.begin(), loops.end()); });
+    EXPECT_FALSE(waitFor([&] { return anyStopped(loops); }, 3.0));
+    EXPECT_EQ(manager.status(key)->summaryLine, "Not holding: the journal cannot be written: Not a directory");
+
+    // Room again: held from the next try on, a second later at most.
+    std::filesystem::remove(blocker);
+    EXPECT_TRUE(waitFor([&] { return anyStopped(loops); }, 3.0));
+    EXPECT_EQ(journalFiles(blocker + "/journal").size(), 1u);
+    EXPECT_TRUE(waitFor([&] { return manager.status(key)->notHolding.empty(); }, 2.0));
+    manager.shutdown();
+    EXPECT_FALSE(anyStopped(loops));
+}
+
+/// A shell job: a busy loop under a shell that leads a process group of its
+/// own within this session, as a terminal's job is. Ctrl-Z stops such a
+/// group; an orphaned one, as `startLoops` makes, would ignore it. Returns
+/// the shell (the group) and the loop.
+std::pair<pid_t, pid_t> startJob(Children& kids) {
+    const pid_t shell = ::fork();
+    if (shell == 0) {
+        ::setpgid(0, 0);
+        ::signal(SIGTSTP, SIG_DFL);
+        sigset_t none;
+        sigemptyset(&none);
+        ::sigprocmask(SIG_SETMASK, &none, nullptr);
+        ::execl("/bin/sh", "sh", "-c", "(while :; do :; done) & wait", static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    if (shell < 0) return {-1, -1};
+    ::setpgid(shell, shell);
+    kids.adopt(shell);
+    for (int i = 0; i < 500; ++i) {
+        for (pid_t p : processGroupMembers(shell))
+            if (p != shell) return {shell, p};
+        sleepFor(0.01);
+    }
+    return {shell, -1};
+}
+
+TEST_F(LimiterBusy, CtrlZOnAHeldJobStandsUntilTheUserContinuesIt) {
+    const auto [group, job] = startJob(kids);
+    ASSERT_GT(job, 0);
+    const std::string key = "cli:job";
+    LimiterManager manager(context, dir.path());
+    manager.setRule(Rule(0.3, Method::strict, false, false, false), key, "job", [job] { return std::vector<Pid>{job}; });
+    ASSERT_TRUE(waitFor([&] { return processState(job) == 'T'; }, 5.0)) << manager.status(key)->summaryLine;
+    sleepFor(0.5);
+
+    // Ctrl-Z, wherever in its period it lands: it stays stopped.
+    ::kill(-group, SIGTSTP);
+    sleepFor(0.3);
+    const double before = processCpuSeconds(job);
+    bool ran = false;
+    for (int i = 0; i < 200; ++i) {
+        if (processState(job) != 'T') ran = true;
+        sleepFor(0.01);
+    }
+    EXPECT_FALSE(ran);
+    EXPECT_LT(processCpuSeconds(job) - before, 0.02);
+    EXPECT_NE(manager.status(key)->summaryLine.find("1 process(es) stopped by you"), std::string::npos)
+        << manager.status(key)->summaryLine;
+
+    // `fg`: it runs and is held again.
+    ::kill(-group, SIGCONT);
+    EXPECT_TRUE(waitFor([&] {
+        return processState(job) == 'T' && manager.status(key)->stoppedByUserCount == 0;
+    }, 5.0));
+
+    // Stopped by the user when the limiter lets go: it stays stopped.
+    ::kill(-group, SIGTSTP);
+    sleepFor(0.5);
+    manager.shutdown();
+    sleepFor(0.3);
+    EXPECT_EQ(processState(job), 'T');
+    EXPECT_TRUE(journalFiles(dir.path()).empty());
+}
+
 // A Wayland session with no compositor Trevlin can ask (a WAYLAND_DISPLAY
 // with nothing behind it): the real platform cannot tell which app is in
 // front, so a pause rule never stops the app, not even for a moment.
@@ -323,9 +409,14 @@ TEST_F(LimiterBusy, EcoresMovesTheHeaviestToTheLastCoreAndBack) {
 /// the end unless the test reaped it.
 class ToolRun {
 public:
-    explicit ToolRun(const std::vector<std::string>& argv) {
+    /// With `output`, standard output goes to that file.
+    explicit ToolRun(const std::vector<std::string>& argv, const std::string& output = "") {
         pid_ = ::fork();
         if (pid_ == 0) {
+            if (!output.empty()) {
+                const int fd = ::open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+                if (fd < 0 || ::dup2(fd, 1) < 0) ::_exit(126);
+            }
             std::vector<char*> args;
             for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
             args.push_back(nullptr);
@@ -362,10 +453,11 @@ protected:
         return argv;
     }
     /// Runs to completion; returns the exit status and standard output.
-    int run(std::vector<std::string> args, std::string* out = nullptr) {
+    /// With `withErrors`, standard error is read along with it.
+    int run(std::vector<std::string> args, std::string* out = nullptr, bool withErrors = false) {
         std::string cmd;
         for (const auto& a : tool(std::move(args))) cmd += "'" + a + "' ";
-        FILE* f = ::popen((cmd + "2>/dev/null").c_str(), "r");
+        FILE* f = ::popen((cmd + (withErrors ? "2>&1" : "2>/dev/null")).c_str(), "r");
         std::string text;
         char buf[4096];
         while (size_t n = std::fread(buf, 1, sizeof buf, f)) text.append(buf, n);
@@ -401,6 +493,41 @@ TEST_F(Trevlinctl, BadArgumentsExitWithTwo) {
              {"recover", "extra"},
          })
         EXPECT_EQ(run(args), 2) << args.size();
+}
+
+TEST_F(Trevlinctl, CoresArePlainDecimalsUpToTheMachinesCores) {
+    const std::string tooMany = std::to_string(::sysconf(_SC_NPROCESSORS_ONLN) + 1);
+    const std::vector<std::pair<std::string, bool>> cases = {
+        {"1", true},     {"0.5", true},  {"0.25", true},  {"1.0", true},
+        {"0", false},    {"0.0", false}, {"-1", false},   {"+1", false},  {"0x10", false}, {" 1", false},
+        {"1 ", false},   {"1e308", false}, {"1e0", false}, {"inf", false}, {"nan", false}, {".5", false},
+        {"1.", false},   {"1.2.3", false}, {"", false},   {"abc", false}, {tooMany, false},
+    };
+    for (const auto& [cores, good] : cases) {
+        // A bad method after good cores: the tool stops at the method.
+        std::string out;
+        EXPECT_EQ(run({"limit", "cli:x", "--cores", cores, "--method", "fast"}, &out, true), 2) << cores;
+        EXPECT_EQ(out.find("--cores needs") == std::string::npos, good) << "\"" << cores << "\": " << out;
+    }
+}
+
+TEST_F(Trevlinctl, KilledWhileItsJournalCannotBeWrittenItLeftNothingStopped) {
+    // The data folder is a file: no journal can be written, even as root.
+    std::ofstream(journalDir()) << "not a folder";
+    const std::string shell = uniqueShell();
+    auto loops = startLoops(kids, 2, shell);
+    ASSERT_EQ(loops.size(), 2u);
+    const std::string output = bin.path() + "/out";
+    ToolRun tool(this->tool({"limit", "cli:" + lastPathComponent(shell), "--cores", "0.1", "--method", "strict"}),
+                 output);
+    // Well past the first second, when it would have held them.
+    EXPECT_FALSE(waitFor([&] { return anyStopped(loops); }, 4.0));
+    ::kill(tool.pid(), SIGKILL);
+    tool.wait();
+    EXPECT_FALSE(anyStopped(loops));
+    std::ifstream in(output);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_NE(text.find("Not holding: the journal cannot be written: Not a directory\n"), std::string::npos) << text;
 }
 
 TEST_F(Trevlinctl, InterruptRestoresEverythingAndExitsZero) {

@@ -94,6 +94,20 @@ TEST(LinuxProc, CoreTicksAndCpuLists) {
     EXPECT_LT(priorityFor(5 /* SCHED_IDLE */, 0), 11);
 }
 
+TEST(LinuxProc, AStopSignalWaitingIsReadFromEitherPendingMask) {
+    const std::pair<const char*, std::optional<bool>> cases[] = {
+        {"Name:\tx\nSigPnd:\t0000000000000000\nShdPnd:\t0000000000000000\n", false},
+        {"Name:\tx\nSigPnd:\t0000000000000000\nShdPnd:\t0000000000080000\n", true},   // SIGTSTP (20), the group's
+        {"Name:\tx\nSigPnd:\t0000000000100000\nShdPnd:\t0000000000000000\n", true},   // SIGTTIN (21), the thread's
+        // SIGSTOP (19): the limiter's own waits there until the process runs.
+        {"Name:\tx\nSigPnd:\t0000000000040000\nShdPnd:\t0000000000040000\n", false},
+        {"Name:\tx\nSigPnd:\t0000000000000100\nShdPnd:\t0000000000004000\n", false},  // SIGKILL and SIGTERM are no stops
+        {"Name:\tx\nShdPnd:\t0000000000200000\n", true},                                // SIGTTOU (22)
+        {"Name:\tx\n", std::nullopt},
+    };
+    for (const auto& [text, pending] : cases) EXPECT_EQ(parseStopPending(text), pending) << text;
+}
+
 TEST(LinuxProc, UidAndBootTimeAreTheWholeNumberWritten) {
     struct Case {
         const char* text;

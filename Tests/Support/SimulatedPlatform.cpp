@@ -324,8 +324,9 @@ int SimulatedPlatform::sendSignal(Pid pid, int sig) {
     if (sig != 0) signals_.push_back(SignalRecord{pid, sig, static_cast<double>(nowTicks_) * 1e-9});
     SimProcess& p = it->second;
     if (sig == SIGSTOP || sig == SIGTSTP || sig == SIGTTIN || sig == SIGTTOU) {
-        // A stopped process keeps a stop signal pending until it is continued.
-        if (p.stopped) p.stopPending = true;
+        // A stopped process keeps a job-control stop pending until it is
+        // continued (another SIGSTOP has nothing left to do).
+        if (p.stopped) p.stopPending = p.stopPending || sig != SIGSTOP;
         else p.stoppedBy = sig;
         p.stopped = true;
     }

@@ -36,7 +36,7 @@ struct SimProcess {
     double perfShare = 1.0;      ///< share of its CPU on performance cores
     bool stopped = false;
     int stoppedBy = 0;           ///< the signal that stopped it (SIGSTOP, SIGTSTP, …)
-    bool stopPending = false;    ///< a stop signal that came while it was stopped, until SIGCONT
+    bool stopPending = false;    ///< a job-control stop that came while it was stopped, until SIGCONT
     bool zombie = false;
     bool demoted = false;
     bool unreadable = false;     ///< its facts cannot be read (another user's process where /proc hides them)
