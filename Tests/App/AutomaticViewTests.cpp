@@ -123,6 +123,21 @@ TEST_F(AutomaticViewTest, PauseHidesTheLimitStepperAndExplainsItself) {
     EXPECT_TRUE(view.pauseNote()->text().contains("keeping the computer awake"));
 }
 
+TEST_F(AutomaticViewTest, AVeryLongNameGivesWayToTheButtons) {
+    const std::string name(400, 'W');
+    AppModel& m = makeModel(R"({"autoDecisions": {"/apps/long.desktop": {"name": ")" + name +
+                            R"(", "decision": "always"}, "/apps/two.desktop": {"name": "two\nlines", "decision": "never"}}})");
+    AutomaticView view(m);
+    // The page fits a window of ordinary width, and the name is still the whole name.
+    EXPECT_LT(view.minimumSizeHint().width(), 800);
+    EXPECT_EQ(view.decisionNames(), (QStringList{"two\\nlines", QString::fromStdString(name)}));
+    view.resize(700, 900);
+    view.show();
+    QAbstractButton* remove = view.removeButton("/apps/long.desktop");
+    ASSERT_TRUE(remove);
+    EXPECT_LE(remove->mapTo(&view, QPoint(remove->width(), 0)).x(), view.width());
+}
+
 TEST_F(AutomaticViewTest, RemoveForgetsOnlyThatDecisionAndSaves) {
     AppModel& m = makeModel(R"({"autoDecisions": {
         "/apps/beta.desktop": {"name": "beta", "decision": "always"},

@@ -185,6 +185,17 @@ TEST(RuleEditorTexts, StatusBlock) {
     EXPECT_EQ(statusBlock(held, true).detail, "4 process(es) on efficiency cores");
     held.isThrottling = false;
     EXPECT_EQ(statusBlock(held, true).detail, "");
+
+    // The user's stops join the detail; an unwritable journal takes the note.
+    held.stoppedByUserCount = 1;
+    EXPECT_EQ(statusBlock(held, true).detail, "1 process(es) stopped by you");
+    held.isThrottling = true;
+    held.pausedProcessCount = 2;
+    EXPECT_EQ(statusBlock(held, true).detail, "Holding 2 busy process(es) · 1 process(es) stopped by you");
+    held.notHolding = "Not holding: the journal cannot be written: No space left on device";
+    EXPECT_EQ(statusBlock(held, true).note, held.notHolding);
+    paused.stoppedByUserCount = 2;
+    EXPECT_EQ(statusBlock(paused, true).detail, "3 process(es) stopped · 2 process(es) stopped by you");
 }
 
 TEST(SystemLimitsTexts, HelperStatus) {
