@@ -8,6 +8,9 @@ if(TARGET Trevlin)
   install(TARGETS Trevlin RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endif()
 
+# The guardian, found by the app and trevlinctl in ../libexec/trevlin/.
+install(TARGETS trevlin-guardian RUNTIME DESTINATION ${CMAKE_INSTALL_LIBEXECDIR}/trevlin)
+
 # The privileged helper and its unit, which points at where the helper is
 # installed. The unit is installed but not enabled: docs/HELPER.md tells how.
 install(TARGETS app.trevlin.helper RUNTIME DESTINATION ${CMAKE_INSTALL_LIBEXECDIR}/trevlin)
