@@ -8,6 +8,7 @@
 #include <unistd.h>
 #include <xcb/xcb.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <vector>
 
@@ -80,7 +81,7 @@ DisplayChoice DisplayChoice::choose(const std::function<std::optional<std::strin
     const auto wayland = env("WAYLAND_DISPLAY");
 
     // The displays to try, in the order Qt would: the user's list when it
-    // names display platforms, else Wayland first when the session is one.
+    // names display platforms, then Wayland when the session is one, then X11.
     std::vector<std::string> order;
     const bool userChose = requested && !requested->empty();
     if (userChose) {
@@ -95,10 +96,13 @@ DisplayChoice DisplayChoice::choose(const std::function<std::optional<std::strin
                 return given;
             }
         }
-    } else {
-        if (wayland || env("XDG_SESSION_TYPE") == std::optional<std::string>("wayland")) order.push_back("wayland");
-        if (display) order.push_back("xcb");
     }
+    // Then what the session offers, should the user's choice not work.
+    auto offer = [&](const char* name) {
+        if (std::find(order.begin(), order.end(), name) == order.end()) order.push_back(name);
+    };
+    if (wayland || env("XDG_SESSION_TYPE") == std::optional<std::string>("wayland")) offer("wayland");
+    if (display) offer("xcb");
 
     DisplayChoice choice;
     if (order.empty()) {
