@@ -8,6 +8,9 @@ if(TARGET Trevlin)
   install(TARGETS Trevlin RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endif()
 
+# The guardian, found by the app and trevlinctl in ../libexec/trevlin/.
+install(TARGETS trevlin-guardian RUNTIME DESTINATION ${CMAKE_INSTALL_LIBEXECDIR}/trevlin)
+
 # The privileged helper and its unit, which points at where the helper is
 # installed. The unit is installed but not enabled: docs/HELPER.md tells how.
 install(TARGETS app.trevlin.helper RUNTIME DESTINATION ${CMAKE_INSTALL_LIBEXECDIR}/trevlin)
@@ -47,6 +50,8 @@ cores, or a pause while in the background. It lives in the tray.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# Loaded by Qt at run time in a Wayland session, so no binary names it.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-wayland")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 include(CPack)

@@ -17,7 +17,11 @@ using json = nlohmann::json;
 
 Journal::Journal(Platform& platform, std::string directory) : platform_(platform), dir_(std::move(directory)) {}
 
-std::string Journal::filePath() const { return dir_ + "/journal-" + std::to_string(platform_.myPid()) + ".json"; }
+std::string Journal::filePath() const { return filePathIn(dir_, platform_.myPid()); }
+
+std::string Journal::filePathIn(const std::string& dir, Pid writer) {
+    return dir + "/journal-" + std::to_string(writer) + ".json";
+}
 
 void Journal::update(const std::string& app, Pid pid, uint64_t start, bool paused, bool demoted) {
     std::lock_guard<std::mutex> g(lock_);
@@ -200,7 +204,42 @@ uint64_t lineUp(uint64_t start, int64_t shift) {
     return start + static_cast<uint64_t>(shift);
 }
 
+/// Where a file's start times stand against this run's clock: the shift
+/// that lines them up, or absent when the file was written in an earlier
+/// boot.
+std::optional<int64_t> shiftOf(const Journal::File& file, const StartClock& clock) {
+    if (file.bootId.empty() || clock.bootId.empty()) return 0;
+    if (file.bootId != clock.bootId) return std::nullopt;
+    return static_cast<int64_t>(clock.bootMicros - file.bootTime);
+}
+
+/// Continues and promotes every process the file lists that is still the
+/// same process; returns how many.
+int restoreListed(Platform& p, const Journal::File& file, int64_t shift) {
+    const Pid self = p.myPid();
+    int restored = 0;
+    for (const auto& e : file.entries) {
+        if (e.pid == self || e.pid <= 0) continue;
+        if (!isSameProcess(p, e.pid, lineUp(e.start, shift))) continue;
+        if (e.paused) p.sendSignal(e.pid, SIGCONT);
+        if (e.demoted) p.promote(e.pid);
+        ++restored;
+    }
+    return restored;
+}
+
 }  // namespace
+
+int Journal::restoreFile(Platform& p, const std::string& path) {
+    auto text = Files::read(path, Files::ReadOptions{.maxBytes = maxFileBytes});
+    if (!text) return 0;
+    int restored = 0;
+    if (auto file = decode(*text)) {
+        if (auto shift = shiftOf(*file, p.startClock())) restored = restoreListed(p, *file, *shift);
+    }
+    Files::remove(path);
+    return restored;
+}
 
 int Journal::recoverOrphans(Platform& p, const std::string& dir) {
     std::vector<std::string> names;
@@ -238,9 +277,10 @@ int Journal::recoverOrphans(Platform& p, const std::string& dir) {
         // ended with that boot, whatever pid and start it has now.
         int64_t shift = 0;
         bool earlierBoot = false;
-        if (file && !file->bootId.empty() && !clock.bootId.empty()) {
-            if (file->bootId != clock.bootId) earlierBoot = true;
-            else shift = static_cast<int64_t>(clock.bootMicros - file->bootTime);
+        if (file) {
+            const auto lined = shiftOf(*file, clock);
+            earlierBoot = !lined;
+            shift = lined.value_or(0);
         }
         const uint64_t limiterStart = file ? lineUp(file->limiterStart, shift) : 0;
 
@@ -277,15 +317,7 @@ int Journal::recoverOrphans(Platform& p, const std::string& dir) {
             continue;
         }
 
-        if (file && !earlierBoot) {
-            for (const auto& e : file->entries) {
-                if (e.pid == self || e.pid <= 0) continue;
-                if (!isSameProcess(p, e.pid, lineUp(e.start, shift))) continue;
-                if (e.paused) p.sendSignal(e.pid, SIGCONT);
-                if (e.demoted) p.promote(e.pid);
-                ++restored;
-            }
-        }
+        if (file && !earlierBoot) restored += restoreListed(p, *file, shift);
         Files::remove(path);
     }
     return restored;

@@ -82,6 +82,8 @@ public:
     std::vector<Entry> entries();
     bool isDirty();
     std::string filePath() const;
+    /// The journal file the instance with pid `writer` keeps in `dir`.
+    static std::string filePathIn(const std::string& dir, Pid writer);
     const std::string& dir() const { return dir_; }
 
     /// Continues and promotes what the files of dead writers in `dir` list;
@@ -89,6 +91,12 @@ public:
     /// `maxFileBytes` is not read: moved aside when its writer is gone, left
     /// alone while it runs, with a line on standard error either way.
     static int recoverOrphans(Platform& platform, const std::string& dir);
+
+    /// Continues and promotes what the file at `path` lists, with the same
+    /// checks as `recoverOrphans`, and deletes the file; returns how many
+    /// processes were restored. For a caller that knows the file's writer
+    /// has ended. A file that cannot be read is left where it is.
+    static int restoreFile(Platform& platform, const std::string& path);
 
 private:
     Platform& platform_;

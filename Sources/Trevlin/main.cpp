@@ -3,11 +3,14 @@
 // go of every held process on every way out that can be caught.
 #include "AppModel.h"
 #include "Appearance.h"
+#include "DisplayChoice.h"
+#include "Guardian.h"
 #include "LaunchOptions.h"
 #include "Render/Renderer.h"
 #include "SignalWatcher.h"
 #include "Updater.h"
 #include "Version.h"
+#include "LinuxPlatform.h"
 #include "Ui/Interface.h"
 #include "Ui/MainWindowController.h"
 #include "Ui/SingleInstance.h"
@@ -19,8 +22,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+#include <thread>
 
 using namespace trevlin;
 
@@ -33,6 +39,21 @@ const std::vector<int> kTerminationSignals = {SIGTERM, SIGHUP, SIGINT};
 void shutDown(AppModel& model) {
     model.shutdownEngine();
     model.saveNow();
+}
+
+/// Qt ends the process with exit(1) when its display connection breaks (a
+/// logout, a crashed X server): no signal, no aboutToQuit. The orderly
+/// shut-down then runs from exit's handlers, when exit is called on the
+/// main thread, where every other shut-down runs; elsewhere the guardian
+/// lets go instead.
+std::function<void()> finishAtExit;
+std::thread::id mainThread;
+
+void runFinishAtExit() {
+    if (!finishAtExit || std::this_thread::get_id() != mainThread) return;
+    auto finish = std::move(finishAtExit);
+    finishAtExit = nullptr;
+    finish();
 }
 
 }  // namespace
@@ -67,20 +88,45 @@ int main(int argc, char** argv) {
     // termination signals only ever arrive through the main event loop.
     SignalWatcher::blockAndIgnore(kTerminationSignals);
 
-    // Without any display the program still runs, headless.
-    const bool headless = !std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY");
-    if (headless && !std::getenv("QT_QPA_PLATFORM")) ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    // A display that works, else headless: the program still runs, and
+    // holds apps back, without one.
+    const DisplayChoice display = DisplayChoice::forThisProcess();
+    const bool headless = display.headless;
+    const char* sessionPlatform = std::getenv("QT_QPA_PLATFORM");
+    const std::optional<std::string> sessionValue =
+        sessionPlatform ? std::optional<std::string>(sessionPlatform) : std::nullopt;
+    if (display.platform) ::setenv("QT_QPA_PLATFORM", display.platform->c_str(), 1);
 
     QApplication app(argc, argv);
     QApplication::setApplicationName("Trevlin");
     QApplication::setQuitOnLastWindowClosed(false);
+    // What Trevlin starts (a browser for a link) gets the session's own value.
+    if (sessionValue) ::setenv("QT_QPA_PLATFORM", sessionValue->c_str(), 1);
+    else ::unsetenv("QT_QPA_PLATFORM");
 
     // One instance per user: a later start hands over to the first and ends
-    // before it could hold any process.
+    // before it could hold any process. Without the lock Trevlin cannot tell
+    // whether another one holds the same processes, so it does not run.
     ui::SingleInstance instance;
-    if (instance.acquire() == ui::SingleInstance::Result::running) return ui::SingleInstance::handOver();
+    switch (instance.acquire()) {
+    case ui::SingleInstance::Result::running:
+        return ui::SingleInstance::handOver();
+    case ui::SingleInstance::Result::failed:
+        std::fprintf(stderr, "Trevlin: not starting, the one-instance lock cannot be taken: %s\n", instance.error().c_str());
+        return 1;
+    case ui::SingleInstance::Result::first:
+        break;
+    }
     instance.listen();
-    if (headless) std::fputs("Trevlin: no display, running without the tray icon and windows\n", stderr);
+    if (!display.message.empty()) std::fprintf(stderr, "%s\n", display.message.c_str());
+
+    // Before anything is held: lets go of what this run holds should it end
+    // in a way no handler here sees.
+    std::string guardianError;
+    auto guardian = Guardian::startForThisProcess(LinuxPlatform().dataDirectory(), &guardianError);
+    if (!guardian)
+        std::fprintf(stderr, "Trevlin: could not start the guardian (%s); a crash would leave processes held until the next start\n",
+                     guardianError.c_str());
 
     auto model = std::make_unique<AppModel>();
     // An update relaunch lets go of every held process first.
@@ -106,6 +152,7 @@ int main(int argc, char** argv) {
         if (shutDownDone) return;
         shutDownDone = true;
         shutDown(*model);
+        if (guardian) guardian->finish();
     };
     QObject::connect(&app, &QCoreApplication::aboutToQuit, finish);
     SignalWatcher watcher(kTerminationSignals, [&](int) {
@@ -113,7 +160,11 @@ int main(int argc, char** argv) {
         QCoreApplication::exit(0);
     });
 
+    finishAtExit = finish;
+    mainThread = std::this_thread::get_id();
+    std::atexit(runFinishAtExit);
     int result = QApplication::exec();
+    finishAtExit = nullptr;
     finish();
     interface.reset();
     AppUpdater::shared().setModel(nullptr);

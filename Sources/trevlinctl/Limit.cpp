@@ -13,6 +13,7 @@
 #include "AppKey.h"
 #include "BundlePaths.h"
 #include "Files.h"
+#include "Guardian.h"
 #include "Journal.h"
 #include "LimiterManager.h"
 #include "LinuxPlatform.h"
@@ -142,6 +143,13 @@ int runLimit(const Args& args) {
     // A closed output pipe must not end the tool before it has restored everything.
     ::signal(SIGPIPE, SIG_IGN);
 
+    // Lets go of what this run holds should it end without doing so itself.
+    std::string guardianError;
+    auto guardian = Guardian::startForThisProcess(LinuxPlatform().dataDirectory(), &guardianError);
+    if (!guardian)
+        std::fprintf(stderr, "trevlinctl: could not start the guardian (%s); a crash would leave processes held\n",
+                     guardianError.c_str());
+
     int received = 0;
     auto stopRequested = [&] {
         signalfd_siginfo info{};
@@ -167,6 +175,7 @@ int runLimit(const Args& args) {
         }
         manager.shutdown();
     }
+    if (guardian) guardian->finish();
     ::close(sfd);
     std::fprintf(stderr, "trevlinctl: %s received, every process restored\n", ::strsignal(received));
     return 0;

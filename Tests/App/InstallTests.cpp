@@ -57,6 +57,7 @@ TEST(Install, TheTreeAndWhatTheDesktopsValidatorsSayOfIt) {
                                        "usr/bin/trevlinctl",
                                        "usr/lib/systemd/system/trevlin-helper.service",
                                        "usr/libexec/trevlin/app.trevlin.helper",
+                                       "usr/libexec/trevlin/trevlin-guardian",
                                        "usr/share/applications/app.trevlin.Trevlin.desktop",
                                        "usr/share/icons/hicolor/scalable/apps/app.trevlin.Trevlin.svg",
                                        "usr/share/man/man1/Trevlin.1",
@@ -104,12 +105,21 @@ TEST(Install, TheDebianPackageUnpacksAndRuns) {
     const Output depends = shell("dpkg-deb -f " + shellWord(deb) + " Depends");
     EXPECT_NE(depends.text.find("libc6"), std::string::npos) << depends.text;
     EXPECT_NE(depends.text.find("libqt6widgets6"), std::string::npos) << depends.text;
+    // Qt's Wayland plugin, which no binary links.
+    EXPECT_NE(depends.text.find("qt6-wayland"), std::string::npos) << depends.text;
 
     const std::string root = work.mkdir("root");
     ASSERT_EQ(shell("dpkg-deb -x " + shellWord(deb) + " " + shellWord(root)).status, 0);
     const Output apps = shell(shellWord(root + "/usr/bin/trevlinctl") + " apps --json --seconds 1");
     ASSERT_EQ(apps.status, 0) << apps.text;
     EXPECT_TRUE(nlohmann::json::accept(apps.text)) << apps.text;
+
+    // The installed trevlinctl finds its guardian in ../libexec/trevlin.
+    const Output limit = shell("XDG_DATA_HOME=" + shellWord(work.path() + "/data") + " timeout --preserve-status -s INT 1 " +
+                               shellWord(root + "/usr/bin/trevlinctl") + " limit cli:trevlin-install-test --cores 1 2>&1");
+    EXPECT_EQ(limit.status, 0) << limit.text;
+    EXPECT_NE(limit.text.find("every process restored"), std::string::npos) << limit.text;
+    EXPECT_EQ(limit.text.find("guardian"), std::string::npos) << limit.text;
 
     const std::string shots = work.path() + "/shots";
     const Output render = shell("env -u DISPLAY -u WAYLAND_DISPLAY TREVLIN_RENDER_ONLY=settings XDG_DATA_HOME=" +

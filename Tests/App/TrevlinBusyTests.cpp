@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <sched.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -51,10 +52,12 @@ std::string readFile(const std::string& path) {
 /// standard error in a file. Killed and reaped when it goes, if it still runs.
 class Trevlin {
 public:
-    Trevlin(const TempDir& home, const std::string& logName) : log_(home.path() + "/" + logName) {
+    Trevlin(const TempDir& home, const std::string& logName, const EnvironmentChanges& changes = {},
+            const std::string& binary = trevlinBinary(), const std::vector<std::string>& args = {})
+        : log_(home.path() + "/" + logName) {
         home.mkdir("runtime");
         started_ = Clock::now();
-        pid_ = launchIsolated(trevlinBinary(), home.path(), log_);
+        pid_ = launchIsolated(binary, home.path(), log_, changes, args);
     }
     ~Trevlin() {
         if (pid_ > 0 && !status_) {
@@ -177,6 +180,49 @@ std::string strictRule(const JobShell& shell, double maxCores = 0.5) {
            R"(, "method": "strict"}}})";
 }
 
+/// The guardian a program started, once it runs (0 when none within 5 s).
+pid_t guardianOf(pid_t program) {
+    auto start = Clock::now();
+    do {
+        for (pid_t child : childrenOf(program))
+            if (readFile("/proc/" + std::to_string(child) + "/comm").rfind("trevlin-guardia", 0) == 0) return child;
+        sleepFor(0.02);
+    } while (secondsSince(start) < 5);
+    return 0;
+}
+
+/// Waits until no member of the group is stopped; true when that came
+/// within `seconds`.
+bool noneStoppedWithin(pid_t pgid, double seconds) {
+    auto start = Clock::now();
+    while (!stoppedMembers(pgid).empty()) {
+        if (secondsSince(start) > seconds) return false;
+        sleepFor(0.005);
+    }
+    return true;
+}
+
+/// Freezes the program at a moment when it holds a process of the group
+/// stopped (it can then continue nothing); false when that never came.
+bool freezeWhileHolding(Trevlin& program, pid_t pgid) {
+    for (int attempt = 0; attempt < 200; ++attempt) {
+        program.signal(SIGSTOP);
+        sleepFor(0.01);
+        if (!stoppedMembers(pgid).empty()) return true;
+        program.signal(SIGCONT);
+        sleepFor(0.013);
+    }
+    return false;
+}
+
+/// How many cores each thread of the process may run on.
+int allowedCores(pid_t pid) {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (::sched_getaffinity(pid, sizeof set, &set) != 0) return -1;
+    return CPU_COUNT(&set);
+}
+
 nlohmann::json settingsIn(const TempDir& home) {
     return nlohmann::json::parse(readFile(home.path() + "/data/Trevlin/settings.json"));
 }
@@ -205,8 +251,13 @@ TEST(TrevlinProgram, HoldsACommandLineGroupToItsCapAndLetsGoOnEachSignal) {
             measured = true;
         }
         ASSERT_FALSE(app.waitExit(0)) << app.log();
+        const pid_t guardian = guardianOf(app.pid());
+        EXPECT_NE(guardian, 0) << app.log();
         app.expectCleanExit(sig);
         EXPECT_TRUE(neverStopped(job, 0.3)) << "a process was left stopped after " << name;
+        // Told that nothing is held, the guardian ended without a word.
+        EXPECT_EQ(processState(guardian), '?');
+        EXPECT_EQ(app.log().find("trevlin-guardian"), std::string::npos) << app.log();
 
         auto json = settingsIn(home);
         EXPECT_EQ(json.size(), 16u);
@@ -229,19 +280,15 @@ TEST(TrevlinProgram, NextStartContinuesWhatAKilledRunLeftStopped) {
     std::vector<pid_t> leftStopped;
     {
         Trevlin app(home, "stderr-killed");
+        // The guardian goes first, as when the whole session is killed.
+        const pid_t guardian = guardianOf(app.pid());
+        ASSERT_NE(guardian, 0) << app.log();
+        ::kill(guardian, SIGKILL);
         sleepFor(2.0);
         // Freeze the program at a moment when it holds a process stopped,
         // then kill it: nothing of it can continue the process any more.
-        for (int attempt = 0; attempt < 200 && leftStopped.empty(); ++attempt) {
-            app.signal(SIGSTOP);
-            sleepFor(0.01);
-            leftStopped = stoppedMembers(job);
-            if (leftStopped.empty()) {
-                app.signal(SIGCONT);
-                sleepFor(0.013);
-            }
-        }
-        ASSERT_FALSE(leftStopped.empty()) << "the program never held a process stopped";
+        ASSERT_TRUE(freezeWhileHolding(app, job)) << "the program never held a process stopped";
+        leftStopped = stoppedMembers(job);
         killedPid = app.pid();
         app.signal(SIGKILL);
         ASSERT_TRUE(app.waitExit(5).has_value());
@@ -326,4 +373,130 @@ TEST(TrevlinProgram, AutomaticModeLimitsARememberedGroupAndReleasesItWhenItCalms
 
     app.expectCleanExit(SIGTERM);
     EXPECT_TRUE(stoppedMembers(job).empty());
+}
+
+TEST(TrevlinProgram, TheGuardianLetsGoOfWhatAKilledHolderHeldWithoutANextStart) {
+    // Pause mode holds only apps in the background, and a headless run knows
+    // no front app: it is left out here.
+    struct Row {
+        const char* name;
+        bool app;
+        const char* method;
+    };
+    const Row rows[] = {{"Trevlin, strict", true, "strict"},
+                        {"trevlinctl, strict", false, "strict"},
+                        {"trevlinctl, smart", false, "smart"},
+                        {"trevlinctl, efficiency cores", false, "ecores"}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const bool demotes = std::string(row.method) == "ecores";
+        if (demotes && ::sysconf(_SC_NPROCESSORS_ONLN) < 2) {
+            std::printf("skipped: %s (one core: nothing to move to)\n", row.name);
+            continue;
+        }
+        TempDir home;
+        JobShell shell(home);
+        Children children;
+        pid_t job = startBusyJob(children, shell, home.path() + "/calm");
+        const int allCores = allowedCores(job);
+        std::vector<std::string> args;
+        if (row.app) home.write("data/Trevlin/settings.json", strictRule(shell, 0.1));
+        else args = {"limit", shell.key(), "--cores", "0.1", "--method", row.method};
+        Trevlin holder(home, "stderr", {}, row.app ? trevlinBinary() : std::string(TREVLINCTL_PATH), args);
+        const pid_t guardian = guardianOf(holder.pid());
+        ASSERT_NE(guardian, 0) << holder.log();
+
+        if (demotes) {
+            auto start = Clock::now();
+            auto anyDemoted = [&] {
+                for (pid_t p : processGroupMembers(job))
+                    if (allowedCores(p) < allCores) return true;
+                return false;
+            };
+            while (!anyDemoted() && secondsSince(start) < 10) sleepFor(0.02);
+            ASSERT_TRUE(anyDemoted()) << holder.log();
+            holder.signal(SIGKILL);
+            start = Clock::now();
+            while (anyDemoted() && secondsSince(start) < 5) sleepFor(0.005);
+            EXPECT_FALSE(anyDemoted()) << "a process was left on fewer cores";
+        } else {
+            sleepFor(1.5);
+            ASSERT_TRUE(freezeWhileHolding(holder, job)) << "it never held a process stopped\n" << holder.log();
+            holder.signal(SIGKILL);
+            EXPECT_TRUE(noneStoppedWithin(job, 5)) << "a process was left stopped";
+            EXPECT_TRUE(neverStopped(job, 0.5));
+        }
+        ASSERT_TRUE(holder.waitExit(5).has_value());
+        const std::string journal = home.path() + "/data/Trevlin/journal-" + std::to_string(holder.pid()) + ".json";
+        auto start = Clock::now();
+        while ((fs::exists(journal) || processState(guardian) != '?') && secondsSince(start) < 5) sleepFor(0.01);
+        EXPECT_FALSE(fs::exists(journal));
+        EXPECT_EQ(processState(guardian), '?') << "the guardian did not end";
+        EXPECT_TRUE(holder.waitForLog("trevlin-guardian: pid " + std::to_string(holder.pid()) + " ended without letting go", 2))
+            << holder.log();
+    }
+}
+
+TEST(TrevlinProgram, LosingTheXServerEndsThroughTheOrderlyShutDown) {
+    if (::system("command -v Xvfb >/dev/null 2>&1") != 0) GTEST_SKIP() << "Xvfb is not installed";
+    TempDir home;
+    JobShell shell(home);
+    Children children;
+    pid_t job = startBusyJob(children, shell, home.path() + "/calm");
+    int number = 90 + static_cast<int>(::getpid() % 100);
+    while (fs::exists("/tmp/.X11-unix/X" + std::to_string(number)) || fs::exists("/tmp/.X" + std::to_string(number) + "-lock"))
+        ++number;
+    const std::string display = ":" + std::to_string(number);
+    const pid_t xserver = children.spawn({"Xvfb", display, "-nolisten", "tcp"}, true);
+    auto start = Clock::now();
+    while (!fs::exists("/tmp/.X11-unix/X" + std::to_string(number)) && secondsSince(start) < 10) sleepFor(0.05);
+    ASSERT_TRUE(fs::exists("/tmp/.X11-unix/X" + std::to_string(number))) << "Xvfb did not start";
+    sleepFor(0.3);
+
+    home.write("data/Trevlin/settings.json", strictRule(shell, 0.1));
+    Trevlin app(home, "stderr", {{"QT_QPA_PLATFORM", std::nullopt}, {"DISPLAY", display}});
+    const std::string journal = home.path() + "/data/Trevlin/journal-" + std::to_string(app.pid()) + ".json";
+    start = Clock::now();
+    while (!fs::exists(journal) && secondsSince(start) < 15) sleepFor(0.02);
+    ASSERT_TRUE(fs::exists(journal)) << "it never held the job\n" << app.log();
+    ASSERT_EQ(app.log().find("running without"), std::string::npos) << app.log();
+
+    children.kill(xserver);
+    auto status = app.waitExit(15);
+    ASSERT_TRUE(status.has_value()) << "it ran on without its X server\n" << app.log();
+    std::printf("exit: %s %d\n", WIFEXITED(*status) ? "status" : "signal",
+                WIFEXITED(*status) ? WEXITSTATUS(*status) : WTERMSIG(*status));
+    EXPECT_TRUE(noneStoppedWithin(job, 5));
+    EXPECT_TRUE(neverStopped(job, 0.5));
+    EXPECT_FALSE(fs::exists(journal));
+    // Its own shut-down let go, not the guardian behind it.
+    EXPECT_EQ(app.log().find("trevlin-guardian"), std::string::npos) << app.log();
+}
+
+TEST(TrevlinProgram, ADisplayThatDoesNotWorkIsSaidOnceAndTheProgramRunsHeadless) {
+    TempDir home;
+    const std::string nowhere = ":" + std::to_string(200 + ::getpid() % 300);
+    struct Row {
+        EnvironmentChanges env;
+        std::string line;
+    };
+    const Row rows[] = {
+        {{{"DISPLAY", ""}}, "Trevlin: DISPLAY is set but empty, running without the tray icon and windows\n"},
+        {{{"DISPLAY", nowhere}}, "Trevlin: no X server answers at DISPLAY=" + nowhere + ", running without the tray icon and windows\n"},
+        {{{"WAYLAND_DISPLAY", ""}}, "Trevlin: WAYLAND_DISPLAY is set but empty, running without the tray icon and windows\n"},
+        {{{"WAYLAND_DISPLAY", "wayland-none"}, {"DISPLAY", ""}},
+         "Trevlin: no Wayland compositor answers at " + home.path() + "/runtime/wayland-none; DISPLAY is set but empty, "
+         "running without the tray icon and windows\n"},
+    };
+    int n = 0;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.line);
+        EnvironmentChanges env = row.env;
+        env["QT_QPA_PLATFORM"] = std::nullopt;
+        Trevlin app(home, "stderr-" + std::to_string(++n), env);
+        ASSERT_TRUE(app.waitForLog(row.line, 10)) << app.log();
+        sleepFor(0.5);
+        ASSERT_FALSE(app.waitExit(0)) << app.log();
+        app.expectCleanExit(SIGTERM);
+    }
 }

@@ -111,6 +111,27 @@ std::vector<pid_t> processGroupMembers(pid_t pgid) {
     return out;
 }
 
+std::vector<pid_t> childrenOf(pid_t parent) {
+    std::vector<pid_t> out;
+    if (DIR* d = ::opendir("/proc")) {
+        while (dirent* e = ::readdir(d)) {
+            char* end = nullptr;
+            long v = std::strtol(e->d_name, &end, 10);
+            if (*end != '\0' || v <= 0) continue;
+            std::ifstream in(std::string("/proc/") + e->d_name + "/stat");
+            std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+            auto close = text.rfind(')');
+            if (close == std::string::npos) continue;
+            std::istringstream fields(text.substr(close + 2));
+            std::string state;
+            long ppid = 0;
+            if (fields >> state >> ppid && ppid == parent) out.push_back(static_cast<pid_t>(v));
+        }
+        ::closedir(d);
+    }
+    return out;
+}
+
 void sleepFor(double seconds) {
     std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
 }

@@ -41,6 +41,8 @@ char processState(pid_t pid);
 double processCpuSeconds(pid_t pid);
 /// Every pid whose process group is `pgid`.
 std::vector<pid_t> processGroupMembers(pid_t pgid);
+/// Every pid whose parent is `parent`.
+std::vector<pid_t> childrenOf(pid_t parent);
 /// Sleeps on the real clock.
 void sleepFor(double seconds);
 

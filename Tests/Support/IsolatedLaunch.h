@@ -1,6 +1,7 @@
 // Starts the Trevlin program for a test or a benchmark with a home of its own:
 // data, config and runtime folders under `home`, no display, no session bus
-// (never the desktop of whoever runs it), Qt's offscreen platform, standard
+// (never the desktop of whoever runs it), Qt's offscreen platform, the
+// one-instance lock in the runtime folder (never the real one), standard
 // input and output on the null device and standard error in `logPath`.
 // Header-only, so the benchmarks use it too.
 #pragma once
@@ -10,6 +11,7 @@
 #include <unistd.h>
 
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,8 +19,13 @@ extern char** environ;
 
 namespace trevlin::test {
 
-/// The child's pid, or -1 when it could not be forked.
-inline pid_t launchIsolated(const std::string& binary, const std::string& home, const std::string& logPath) {
+/// Variables to set (a value) or to remove (absent) after the isolation.
+using EnvironmentChanges = std::map<std::string, std::optional<std::string>>;
+
+/// The child's pid, or -1 when it could not be forked. The one-instance lock
+/// is taken in `home`/runtime, which must exist.
+inline pid_t launchIsolated(const std::string& binary, const std::string& home, const std::string& logPath,
+                            const EnvironmentChanges& changes = {}, const std::vector<std::string>& args = {}) {
     std::map<std::string, std::string> env;
     for (char** e = environ; *e; ++e) {
         std::string kv = *e;
@@ -33,6 +40,11 @@ inline pid_t launchIsolated(const std::string& binary, const std::string& home, 
     env.erase("DBUS_SESSION_BUS_ADDRESS");
     env.erase("DISPLAY");
     env.erase("WAYLAND_DISPLAY");
+    env["TREVLIN_TEST_LOCK_DIR"] = home + "/runtime";
+    for (const auto& [name, value] : changes) {
+        if (value) env[name] = *value;
+        else env.erase(name);
+    }
     std::vector<std::string> flat;
     for (const auto& [k, v] : env) flat.push_back(k + "=" + v);
     std::vector<char*> envp;
@@ -48,8 +60,12 @@ inline pid_t launchIsolated(const std::string& binary, const std::string& home, 
             ::dup2(null, 0);
             ::dup2(null, 1);
         }
-        char* argv[] = {path.data(), nullptr};
-        ::execve(path.c_str(), argv, envp.data());
+        std::vector<std::string> words{path};
+        words.insert(words.end(), args.begin(), args.end());
+        std::vector<char*> argv;
+        for (auto& w : words) argv.push_back(w.data());
+        argv.push_back(nullptr);
+        ::execve(path.c_str(), argv.data(), envp.data());
         ::_exit(127);
     }
     return pid;

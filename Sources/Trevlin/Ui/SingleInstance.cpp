@@ -1,7 +1,6 @@
 #include "SingleInstance.h"
 
-#include "Log.h"
-#include "LinuxPlatform.h"
+#include "Files.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
@@ -13,16 +12,20 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace trevlin::ui {
 
-QString SingleInstance::lockPath() {
-    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    if (runtime && runtime[0] == '/') return QString::fromLocal8Bit(runtime) + "/Trevlin.lock";
-    return QString::fromStdString(LinuxPlatform().dataDirectory()) + "/Trevlin.lock";
+std::vector<SingleInstance::LockFolder> SingleInstance::lockFolders() {
+    if (const char* test = std::getenv("TREVLIN_TEST_LOCK_DIR"); test && *test) return {{test, false}};
+    const uid_t uid = ::getuid();
+    std::vector<LockFolder> folders{{"/run/user/" + std::to_string(uid), false}};
+    if (passwd* pw = ::getpwuid(uid); pw && pw->pw_dir && pw->pw_dir[0] == '/')
+        folders.push_back({std::string(pw->pw_dir) + "/.local/share/Trevlin", true});
+    return folders;
 }
 
 SingleInstance::SingleInstance(QObject* parent) : QObject(parent) {}
@@ -36,15 +39,53 @@ SingleInstance::~SingleInstance() {
     if (fd_ >= 0) ::close(fd_);  // closing lets go of the lock
 }
 
-SingleInstance::Result SingleInstance::acquire() {
-    const QByteArray path = lockPath().toLocal8Bit();
-    // The data folder may not exist yet on a first start.
-    if (std::getenv("XDG_RUNTIME_DIR") == nullptr) ::mkdir(QByteArray(path.left(path.lastIndexOf('/'))), 0700);
-    // Never through a link someone put there.
-    int fd = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+SingleInstance::Result SingleInstance::acquire() { return acquire(lockFolders()); }
+
+SingleInstance::Result SingleInstance::acquire(const std::vector<LockFolder>& folders) {
+    const uid_t uid = ::getuid();
+    auto fail = [&](std::string why) {
+        error_ = std::move(why);
+        return Result::failed;
+    };
+    // The folder: the first that is there (or may be made) and is this
+    // user's own, not a link to somewhere else.
+    std::string passedOver;
+    const LockFolder* chosen = nullptr;
+    for (const LockFolder& folder : folders) {
+        struct stat st {};
+        if (::lstat(folder.path.c_str(), &st) != 0 && errno == ENOENT && folder.create) {
+            Files::Error error;
+            if (!Files::createDirectories(folder.path, &error)) return fail("could not make " + error.message);
+            ::chmod(folder.path.c_str(), 0700);
+        }
+        std::string why;
+        if (::lstat(folder.path.c_str(), &st) != 0) why = folder.path + ": " + std::strerror(errno);
+        else if (!S_ISDIR(st.st_mode)) why = folder.path + " is not a folder";
+        else if (st.st_uid != uid) why = folder.path + " belongs to another user";
+        if (why.empty()) {
+            chosen = &folder;
+            break;
+        }
+        passedOver += (passedOver.empty() ? "" : "; ") + why;
+    }
+    if (!chosen) return fail("no folder for the lock file (" + passedOver + ")");
+
+    path_ = chosen->path + "/" + kLockName;
+    // Never through a link, never blocking on a FIFO someone put there.
+    int fd = ::open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY, 0600);
     if (fd < 0) {
-        logStderr("Trevlin: could not open the lock file " + path.toStdString() + ": " + std::strerror(errno));
-        return Result::first;
+        const int err = errno;
+        if (err == ELOOP) return fail(path_ + " is a symbolic link");
+        return fail("could not open " + path_ + ": " + std::strerror(err));
+    }
+    struct stat st {};
+    std::string wrong;
+    if (::fstat(fd, &st) != 0) wrong = "could not read " + path_ + ": " + std::strerror(errno);
+    else if (!S_ISREG(st.st_mode)) wrong = path_ + " is not a regular file";
+    else if (st.st_uid != uid) wrong = path_ + " belongs to another user";
+    if (!wrong.empty()) {
+        ::close(fd);
+        return fail(wrong);
     }
     int rc;
     do rc = ::flock(fd, LOCK_EX | LOCK_NB);
@@ -53,10 +94,11 @@ SingleInstance::Result SingleInstance::acquire() {
         const int err = errno;
         ::close(fd);
         if (err == EWOULDBLOCK) return Result::running;
-        logStderr("Trevlin: could not lock " + path.toStdString() + ": " + std::strerror(err));
-        return Result::first;
+        return fail("could not lock " + path_ + ": " + std::strerror(err));
     }
+    if (fd_ >= 0) ::close(fd_);
     fd_ = fd;
+    error_.clear();
     return Result::first;
 }
 
