@@ -51,12 +51,16 @@ struct ProcessFacts {
     std::optional<uint64_t> perfTicks;
     /// The real user id; only when asked for (absent when unreadable).
     std::optional<uint32_t> uid;
+    /// The kernel's name of the process (its executable's file name, cut to
+    /// 15 bytes; a kernel thread's own name); only when asked for.
+    std::string taskName;
 };
 
 /// What to read beyond the stat file.
 struct FactsWanted {
     bool perfShare = false;  ///< on a machine with two kinds of core: one stat read per thread
     bool uid = false;        ///< one read of the status file
+    bool taskName = false;   ///< from the stat file, no extra read
 };
 
 /// Why an app is busy even when it uses no CPU to speak of. Audio is the
