@@ -8,6 +8,8 @@
 //   - the bare reading of /proc/<pid>/stat for the same pids (with and
 //     without listing /proc);
 //   - `ps -e -o pid=,time=` over the same processes;
+//   - the system-process breakdown's pass over /proc, next to the `ps` run
+//     and parse it replaced (its CPU time includes the `ps` child's);
 //   - a light tick (per-core loads only, rows repeated).
 // Plain main: run it, read the table.
 
@@ -15,11 +17,13 @@
 #include "LinuxPlatform.h"
 #include "Monitor.h"
 #include "ProcessUtil.h"
+#include "SystemProcesses.h"
 
 #include <dirent.h>
 #include <fcntl.h>
 #include <time.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -27,6 +31,8 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <map>
 #include <numeric>
 #include <string>
 #include <thread>
@@ -136,6 +142,50 @@ Runs timeRuns(int runs, F f) {
     return out;
 }
 
+/// CPU time of the reaped children of this process, seconds.
+double childrenCpu() {
+    rusage r{};
+    ::getrusage(RUSAGE_CHILDREN, &r);
+    auto sec = [](const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) * 1e-6; };
+    return sec(r.ru_utime) + sec(r.ru_stime);
+}
+
+/// "[DD-][HH:]MM:SS" in seconds, as `ps` prints CPU time.
+double cpuTimeOf(const char* text) {
+    double days = 0, total = 0;
+    if (const char* dash = std::strchr(text, '-')) {
+        days = std::atof(text) * 86400;
+        text = dash + 1;
+    }
+    for (const char* p = text; *p;) {
+        total = total * 60 + std::atof(p);
+        p = std::strchr(p, ':');
+        if (!p) break;
+        ++p;
+    }
+    return days + total;
+}
+
+/// What the breakdown did before reading /proc: `ps` over every process,
+/// each line parsed into pid, user, CPU seconds and command. Returns the
+/// number of lines parsed.
+size_t psPass() {
+    FILE* f = ::popen("/bin/ps -axo pid=,uid=,user=,cputime=,comm=", "r");
+    if (!f) return 0;
+    std::map<int, std::pair<double, std::string>> parsed;
+    char line[4096], user[256], cputime[64];
+    int pid = 0, consumed = 0;
+    unsigned uid = 0;
+    while (std::fgets(line, sizeof line, f)) {
+        if (std::sscanf(line, " %d %u %255s %63s %n", &pid, &uid, user, cputime, &consumed) != 4) continue;
+        std::string command(line + consumed);
+        if (!command.empty() && command.back() == '\n') command.pop_back();
+        parsed[pid] = {cpuTimeOf(cputime), std::move(command)};
+    }
+    ::pclose(f);
+    return parsed.size();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -164,7 +214,8 @@ int main(int argc, char** argv) {
     // the settling time, each tick is followed half a second later by the
     // bare reads and (every fifth second) ps, so all of them see the same
     // load on the machine.
-    Runs early, steady, bareRead, bareListRead, ps;
+    Runs early, steady, bareRead, bareListRead, ps, breakdown, oldBreakdown;
+    SystemProcessSampler sampler(context->platform());
     const int total = settle + measured;
     for (int i = 0; i < total; ++i) {
         auto next = Clock::now() + std::chrono::seconds(1);
@@ -189,6 +240,13 @@ int main(int argc, char** argv) {
                            }
                            ::pclose(f);
                        }));
+            if ((i - settle) % 5 == 2) {
+                append(breakdown, timeRuns(1, [&] { sampler.sample({}, 4); }));
+                const double children = childrenCpu();
+                Runs old = timeRuns(1, [] { psPass(); });
+                old.cpu.back() += childrenCpu() - children;
+                append(oldBreakdown, old);
+            }
         }
         std::this_thread::sleep_until(next);
     }
@@ -225,9 +283,14 @@ int main(int argc, char** argv) {
     line("bare listing of /proc + read of every stat", bareListRead, true);
     line("ps -e -o pid=,time= (wall only)", ps, true);
     line("light tick (per-core loads only)", light, false);
+    line("system breakdown pass over /proc", breakdown, true);
+    line("system breakdown pass with ps (ps + parse)", oldBreakdown, true);
     const double fullCpu = stats(steady.cpu).mean, bareCpu = stats(bareRead.cpu).mean;
     std::printf("\nfull tick / bare read, CPU time: %.2fx   wall: %.2fx\n", fullCpu / bareCpu,
                 stats(steady.wall).mean / stats(bareRead.wall).mean);
+    std::printf("breakdown over /proc / with ps, CPU time: %.2fx   wall: %.2fx\n",
+                stats(breakdown.cpu).mean / stats(oldBreakdown.cpu).mean,
+                stats(breakdown.wall).mean / stats(oldBreakdown.wall).mean);
     if (snap) std::printf("rows in the last snapshot: %zu\n", snap->apps.size());
     ::rmdir(dataDir);
     return 0;

@@ -43,7 +43,7 @@ struct AllowList {
     /// interpreter, else its executable's.
     std::optional<HelperGroup> groupOfProcess(const std::string& exe, const std::vector<std::string>& arguments) const;
 
-    /// The group of a process known only by its task name, as `ps` prints it
+    /// The group of a process known only by its task name, as the kernel keeps it
     /// (the executable's file name, cut by the kernel to 15 bytes): the group
     /// holding a path with that file name. It tells which rows the helper
     /// could hold; the helper itself matches by path only.

@@ -203,6 +203,13 @@ std::optional<ProcessFacts> LinuxPlatform::processFacts(Pid pid, FactsWanted wan
             if (wanted.stopPending) f.stopPending = parseStopPending(*text);
         }
     }
+    if (wanted.taskName) {
+        // Any program may name itself anything: control characters show as
+        // "?", as procps shows them, and the text stays valid UTF-8.
+        for (char& c : st->name)
+            if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
+        f.taskName = sanitizeUtf8(st->name);
+    }
     return f;
 }
 

@@ -31,8 +31,12 @@ static std::string pidDir(const std::string& procRoot, Pid pid) {
 }
 
 std::optional<ProcStat> parseStat(std::string_view text) {
+    // The name sits between the first "(" and the last ")": it may hold
+    // either itself.
+    auto open = text.find('(');
     auto close = text.rfind(')');
-    if (close == std::string_view::npos || close + 2 >= text.size()) return std::nullopt;
+    if (open == std::string_view::npos || close == std::string_view::npos || close < open || close + 2 >= text.size())
+        return std::nullopt;
     // Fields after the command name, starting with field 3 (state). Parsed
     // in place: this runs for every process at every monitor pass.
     const char* p = text.data() + close + 2;
@@ -67,6 +71,7 @@ std::optional<ProcStat> parseStat(std::string_view text) {
     };
     if (count == 0 || f[0].empty()) return std::nullopt;
     ProcStat st;
+    st.name.assign(text.substr(open + 1, close - open - 1));
     st.state = f[0][0];
     if (!num(4, st.ppid) || !num(5, st.pgrp) || !num(14, st.utime) || !num(15, st.stime) ||
         !num(19, st.nice) || !num(22, st.starttime))

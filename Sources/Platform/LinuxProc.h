@@ -15,6 +15,7 @@ namespace trevlin::linux {
 
 /// The fields of /proc/<pid>/stat the engine uses.
 struct ProcStat {
+    std::string name;        ///< the task name, as the kernel keeps it (field 2, without its parentheses)
     char state = '?';
     Pid ppid = 0;
     Pid pgrp = 0;

@@ -59,6 +59,9 @@ struct ProcessFacts {
     /// SIGSTOP sent to a process that waits for a core also waits there until
     /// it runs. Only when asked for (absent when unreadable).
     std::optional<bool> stopPending;
+    /// The kernel's name of the process (its executable's file name, cut to
+    /// 15 bytes; a kernel thread's own name); only when asked for.
+    std::string taskName;
 };
 
 /// What to read beyond the stat file.
@@ -66,6 +69,7 @@ struct FactsWanted {
     bool perfShare = false;  ///< on a machine with two kinds of core: one stat read per thread
     bool uid = false;        ///< one read of the status file
     bool stopPending = false;  ///< one read of the status file
+    bool taskName = false;   ///< from the stat file, no extra read
 };
 
 /// Why an app is busy even when it uses no CPU to speak of. Audio is the

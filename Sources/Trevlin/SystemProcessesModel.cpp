@@ -22,9 +22,9 @@ namespace {
 /// runs of the queue's timer.
 constexpr double kFirstRunSeconds = 0.2;
 constexpr double kRunIntervalSeconds = 5.0;
-/// `ps` runs at most this often, in seconds of real time, whatever the timer does.
+/// The processes are read at most this often, in seconds of real time, whatever the timer does.
 constexpr double kMinimumRunSpacing = 4.5;
-/// How long one run of `ps` may take.
+/// How long one pass over the processes may take.
 constexpr double kSampleTimeoutSeconds = 4.0;
 /// The rates cover at most 60 s, so the newest 60 points of "other" suffice.
 constexpr int kOtherHistoryPoints = 60;
@@ -89,7 +89,7 @@ void SystemProcessesModel::start() {
     SystemProcessSampler* sampler = sampler_.get();
     const bool debug = debug_;
     queue_->startTimer(kFirstRunSeconds, kRunIntervalSeconds, [this, monitor, sampler, generation, debug] {
-        // The machine's own clock: `ps` runs at most every 4.5 s of real time.
+        // The machine's own clock: one pass at most every 4.5 s of real time.
         double uptime = std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
         if (uptime - lastRun_ < kMinimumRunSpacing) return;
         lastRun_ = uptime;

@@ -1,7 +1,7 @@
 // The system process breakdown of the Apps page and the privileged helper's
 // files, for the app model.
 //
-// System processes are sampled with `ps` on the "trevlin.system" queue, at
+// System processes are read from /proc on the "trevlin.system" queue, at
 // most every 4.5 s, only while the Apps page is on screen with system
 // processes shown; the results become the page's rows. With system limits
 // enabled, the rules handed to the privileged helper are written to its
@@ -39,7 +39,7 @@ enum class SystemState {
     measuring,
     /// `rows` hold the latest breakdown.
     ready,
-    /// The last run of `ps` failed.
+    /// The last pass could not read the process list.
     failed,
 };
 
@@ -84,7 +84,7 @@ public:
     /// Cores the helper saves for a group, while it runs and reports one.
     std::optional<double> helperSaved(HelperGroup group) const;
 
-    /// Render mode's pictures: a breakdown as if sampled (no `ps` is run)
+    /// Render mode's pictures: a breakdown as if sampled (no process is read)
     /// and a helper that runs these rules and reports this status (no file
     /// is read or written).
     void showSample(const SystemBreakdown& breakdown, HelperRules::RuleMap rules, HelperStatusFile status);

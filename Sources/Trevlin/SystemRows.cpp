@@ -27,8 +27,8 @@ std::vector<SystemRow> buildSystemRows(const SystemBreakdown& breakdown, const s
         row.id = "pid" + std::to_string(p.pid);
         row.name = p.name;
         row.cores = p.cores;
-        // `ps` prints a path only when it is one; usually it prints the
-        // task name, which carries no folder to compare.
+        // A process is known by its task name, which carries no folder to
+        // compare; a command that is a path is matched exactly.
         if (systemLimitsEnabled)
             row.group = p.command.rfind('/', 0) == 0 ? allowList.group(p.command) : allowList.groupOfTaskName(p.command);
         row.hint = p.needsHelper && (!systemLimitsEnabled || row.group) ? "needs helper" : "can't limit";

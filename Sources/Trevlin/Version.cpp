@@ -1,12 +1,12 @@
 #include "Version.h"
 
-// Both are given by the build for this file alone, so a new build number
-// recompiles one file.
+// The version is given by the build for this file alone, the build number
+// by a header the build writes when it changes: a new number recompiles
+// this one file.
+#include "BuildNumber.h"
+
 #ifndef TREVLIN_VERSION
 #define TREVLIN_VERSION ""
-#endif
-#ifndef TREVLIN_BUILD_NUMBER
-#define TREVLIN_BUILD_NUMBER ""
 #endif
 
 namespace trevlin::Version {

@@ -472,6 +472,7 @@ TEST_F(AppModelTest, LoginItemErrorsAreShownAndTheStatusFollowsTheEntry) {
 
 TEST_F(AppModelTest, SystemProcessesAreSampledOnlyWhileTheAppsPageShowsThem) {
     AppModel& m = makeModel(R"({"showSystemProcesses": true})");
+    sim_->spawn(300, "/usr/sbin/busyd", 0.5);  // belongs to no app: "Other / system"
     m.setWindowVisible(true);
     EXPECT_EQ(m.systemState(), SystemState::off);  // on the Overview page
 
@@ -485,7 +486,10 @@ TEST_F(AppModelTest, SystemProcessesAreSampledOnlyWhileTheAppsPageShowsThem) {
     // simulated one, moved here by as much).
     sim_->advance(5.0);
     ASSERT_TRUE(spinUntil([&] { return m.systemState() == SystemState::ready; }, 10)) << text(m.systemState());
-    ASSERT_FALSE(m.systemRows().empty());
+    ASSERT_EQ(m.systemRows().size(), 2u);
+    EXPECT_EQ(m.systemRows().front().id, "pid300");
+    EXPECT_EQ(m.systemRows().front().name, "busyd");
+    EXPECT_NEAR(m.systemRows().front().cores, 0.5, 1e-6);
     EXPECT_EQ(m.systemRows().back().id, "else");
 
     // Another page: sampling stops, the rows go.

@@ -69,8 +69,7 @@ TEST(SystemRows, EightNamedRowsWithoutOurOwnProcesses) {
 
 TEST(SystemRows, HintsAndGroups) {
     const AllowList& allow = AllowList::production();
-    // `ps` prints task names (cut to 15 bytes), and a path only where the
-    // command is one.
+    // Task names (cut to 15 bytes), and paths where the command is one.
     auto b = breakdown({proc(1, 0.9, "tracker-miner-f"), proc(2, 0.8, "restic"), proc(3, 0.7, "/usr/bin/restic"),
                         proc(4, 0.6, "/opt/restic/restic"), proc(5, 0.5, "python3"), proc(6, 0.4, "cron"),
                         proc(7, 0.3, "updatedb.plocat")});

@@ -61,6 +61,7 @@ const std::string kSlice = "/user.slice/user-1000.slice/user@1000.service/app.sl
 TEST(LinuxProc, ParsesStatWithAwkwardCommandNames) {
     auto st = parseStat("42 (a (b) c) R 1 40 40 0 -1 0 0 0 0 0 150 50 0 0 20 5 1 0 999 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 3 0 5\n");
     ASSERT_TRUE(st.has_value());
+    EXPECT_EQ(st->name, "a (b) c");
     EXPECT_EQ(st->state, 'R');
     EXPECT_EQ(st->pgrp, 40);
     EXPECT_EQ(st->utime, 150u);

@@ -154,7 +154,7 @@ TEST(AllowList, ScriptsMatchByWhatTheirInterpreterRuns) {
 
 TEST(AllowList, TaskNamesAndRowNamesFollowTheList) {
     const AllowList& list = AllowList::production();
-    // Every program of the list, by the name `ps` shows for it, is a row
+    // Every program of the list, by its task name, is a row
     // that needs the helper and leads to its group: the file name, cut to
     // 15 bytes the way the kernel keeps it. A script run by python3 shows as
     // "python3" and has no row name of its own.

@@ -313,6 +313,8 @@ std::optional<ProcessFacts> SimulatedPlatform::processFacts(Pid pid, FactsWanted
     f.priority = p.priority;
     if (wanted.perfShare) f.perfTicks = static_cast<uint64_t>(std::llround(p.perfSeconds * 1e9));
     if (wanted.uid) f.uid = p.uid;
+    // As the kernel names a process: its executable's file name, cut to 15 bytes.
+    if (wanted.taskName) f.taskName = p.exe.substr(p.exe.rfind('/') + 1, 15);
     return f;
 }
 

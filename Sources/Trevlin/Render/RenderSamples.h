@@ -34,7 +34,7 @@ MonitorSnapshot withSampleRows(const MonitorSnapshot& live, int cores);
 /// logical cores, `eCores` of them efficiency cores.
 ChartData chartIllustration(uint32_t seed, int cores, int eCores);
 
-/// A breakdown of system processes as `ps` would give it, with a file
+/// A breakdown of system processes as the sampler would give it, with a file
 /// indexer and a backup that only the helper could hold back.
 SystemBreakdown systemBreakdown(double now);
 /// The helper's rules and the status it reports for them.

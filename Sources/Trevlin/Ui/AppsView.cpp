@@ -36,8 +36,8 @@ constexpr int kRenderRows = 9;
 constexpr int kRenderRowsWithSystem = 6;
 
 const char* kSystemTip =
-    "Break \"Other / system\" down into the processes using CPU. Reads them with the system's ps tool every 5 "
-    "seconds while this page is open.";
+    "Break \"Other / system\" down into the processes using CPU. Reads them from /proc every 5 seconds while "
+    "this page is open.";
 const char* kSavingTip = "Estimated cores being kept away from this app right now (1.0 = one core fully busy)";
 
 AppsRow rowOf(AppsRow::Kind kind) {
