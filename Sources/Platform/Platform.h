@@ -51,6 +51,12 @@ struct ProcessFacts {
     std::optional<uint64_t> perfTicks;
     /// The real user id; only when asked for (absent when unreadable).
     std::optional<uint32_t> uid;
+    /// Cumulative user + system CPU time of the children it has reaped
+    /// (each child's whole life, with what that child had reaped in turn),
+    /// in platform ticks. Grows when the process waits for a child.
+    uint64_t childTicks = 0;
+    /// The parent process; 0 when unknown.
+    Pid parent = 0;
 };
 
 /// What to read beyond the stat file.
