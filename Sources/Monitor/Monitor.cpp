@@ -17,6 +17,9 @@ constexpr double kTimerLeeway = 0.05;
 // How often a process without a group, or in a command-line group, is
 // resolved again.
 constexpr double kRegroupSeconds = 10.0;
+// How long after it is first seen a process without a group, or in a
+// command-line group, is resolved again at every pass.
+constexpr double kYoungSeconds = 5.0;
 // A denied pid is forgotten this long after its window ended.
 constexpr double kDeniedForgetSeconds = 60.0;
 
@@ -99,70 +102,115 @@ std::unordered_map<std::string, Acc> Monitor::perProcessPass() {
         hidden = hiddenAppPaths_;
         extra = extraAppPaths_;
     }
-    const std::vector<Pid> pids = plat.allPids();
+    std::vector<Pid> pids = plat.allPids();
     grouping_.rebuildAppTable(context_->runningApps().all(0.5, pids), hidden, extra);
 
-    const double spt = plat.secondsPerTick();
-    std::unordered_map<std::string, Acc> accs;
+    // 1. Read every process: the stat file once per process per pass (and,
+    // on a hybrid machine, each thread's for the performance share), nothing
+    // more, since this runs for every process every second.
+    struct Read {
+        Pid pid;
+        ProcessFacts facts;
+    };
+    std::vector<Read> reads;
+    reads.reserve(pids.size());
     alive_.clear();
     for (Pid pid : pids) {
         if (auto d = denied_.find(pid); d != denied_.end() && t < d->second) continue;
-        // The stat file once per process per pass (and, on a hybrid machine,
-        // each thread's for the performance share): nothing more, since this
-        // runs for every process every second.
         auto facts = plat.processFacts(pid, {.perfShare = true});
-        if (!facts || facts->zombie) {
+        if (!facts) {
             denied_[pid] = t + deniedSeconds;
             continue;
         }
+        if (facts->zombie) {
+            // It has run its last. Seen before, its final figures still count
+            // once; never seen, its parent's children time will hold it.
+            auto it = recs_.find(pid);
+            if (it == recs_.end() || it->second.start != facts->start || it->second.ended) continue;
+        }
         denied_.erase(pid);
         alive_.insert(pid);
+        reads.push_back(Read{pid, *facts});
+    }
 
-        auto it = recs_.find(pid);
-        const uint64_t totalTicks = facts->cpuTicks;
-        const uint64_t perfTicks = facts->perfTicks.value_or(totalTicks);
-        if (it != recs_.end() && it->second.start == facts->start) {
-            ProcRec& rec = it->second;
-            const uint64_t dTotal = totalTicks >= rec.lastTotal ? totalTicks - rec.lastTotal : 0;
-            const uint64_t dP = perfTicks >= rec.lastP ? perfTicks - rec.lastP : 0;
-            // An app process stays with its app; unresolved and command-line
-            // processes are looked at again now and then (a launcher may
-            // have appeared, or the group may have a new launcher).
-            if ((!rec.group || AppKey::isGroupKey(*rec.group)) && t - rec.groupChecked > kRegroupSeconds)
-                resolveGroup(pid, rec, true, t);
-            if (rec.group) {
-                Acc& acc = accs[*rec.group];
-                const double cpu = static_cast<double>(dTotal) * spt;
-                acc.total += cpu;
-                acc.p += static_cast<double>(dP) * spt;
-                acc.count += 1;
-                if (AppKey::isGroupKey(*rec.group)) {
-                    acc.progs[rec.prog] += cpu;
-                    acc.progCount[rec.prog] += 1;
-                }
-            }
-            rec.lastTotal = totalTicks;
-            rec.lastP = perfTicks;
+    // 2. A process read before and gone now (or whose pid names another
+    // process) hands what was counted for it to its parent, whose children
+    // time grows by its whole life once it is reaped.
+    std::unordered_map<Pid, uint64_t> startOf;
+    startOf.reserve(reads.size());
+    for (const auto& r : reads) startOf.emplace(r.pid, r.facts.start);
+    std::vector<EndedProcess> ended;
+    std::unordered_set<Pid> reused;
+    for (auto it = recs_.begin(); it != recs_.end();) {
+        auto s = startOf.find(it->first);
+        if (s == startOf.end() || s->second != it->second.start) {
+            if (s != startOf.end()) reused.insert(it->first);
+            ended.push_back(EndedProcess{it->first, it->second.parent, it->second.cpu});
+            it = recs_.erase(it);
         } else {
-            // A new process, or a reused pid: its first reading is only a
-            // baseline and adds no CPU time.
-            ProcRec rec;
-            rec.start = facts->start;
-            rec.lastTotal = totalTicks;
-            rec.lastP = perfTicks;
-            resolveGroup(pid, rec, false, t);
-            if (rec.group) {
-                Acc& acc = accs[*rec.group];
-                acc.count += 1;
-                if (AppKey::isGroupKey(*rec.group)) acc.progCount[rec.prog] += 1;
-            }
-            recs_[pid] = std::move(rec);
+            ++it;
         }
     }
-    for (auto it = recs_.begin(); it != recs_.end();) {
-        if (!alive_.count(it->first)) it = recs_.erase(it);
-        else ++it;
+    creditEndedProcesses(std::move(ended), [&](Pid parent, uint64_t ticks) {
+        if (auto p = recs_.find(parent); p != recs_.end()) p->second.cpu.credit(ticks);
+    });
+
+    // 3. Count what is new since the previous pass. A process that the
+    // previous pass did not list, or that took over the pid of one it read,
+    // started after it: all it used is new.
+    std::sort(pids.begin(), pids.end());
+    const bool havePrevious = !lastListed_.empty();
+    const double spt = plat.secondsPerTick();
+    std::unordered_map<std::string, Acc> accs;
+    for (const auto& [pid, f] : reads) {
+        const CpuReading reading{f.cpuTicks, f.childTicks};
+        const uint64_t perfTicks = f.perfTicks.value_or(f.cpuTicks);
+        CpuReading fresh;
+        uint64_t dP = 0;
+        ProcRec* rec = nullptr;
+        if (auto it = recs_.find(pid); it != recs_.end()) {
+            rec = &it->second;
+            fresh = rec->cpu.advance(reading);
+            dP = perfTicks >= rec->lastP ? perfTicks - rec->lastP : 0;
+            // An app process stays with its app; unresolved and command-line
+            // processes are looked at again now and then (a launcher may
+            // have appeared, or the group may have a new launcher), and at
+            // every pass while they are young: a process is often first seen
+            // between fork and exec, before it is what it will be.
+            const bool regroup = t - rec->groupChecked > kRegroupSeconds || t - rec->firstSeen < kYoungSeconds;
+            if (!f.zombie && (!rec->group || AppKey::isGroupKey(*rec->group)) && regroup)
+                resolveGroup(pid, *rec, true, t);
+        } else {
+            const bool bornSince = havePrevious && (reused.count(pid) != 0 ||
+                                                    !std::binary_search(lastListed_.begin(), lastListed_.end(), pid));
+            ProcRec r;
+            r.start = f.start;
+            r.firstSeen = t;
+            r.cpu = CpuLedger::firstSight(reading, bornSince, &fresh);
+            dP = bornSince ? perfTicks : 0;
+            resolveGroup(pid, r, false, t);
+            rec = &recs_.emplace(pid, std::move(r)).first->second;
+        }
+        rec->lastP = perfTicks;
+        rec->parent = f.parent;
+        rec->ended = f.zombie;
+        if (!rec->group) continue;
+        Acc& acc = accs[*rec->group];
+        const double own = static_cast<double>(fresh.own) * spt;
+        const double children = static_cast<double>(fresh.children) * spt;
+        // Children's time has no split by kind of core: it goes by the
+        // parent's own share.
+        const double share = f.cpuTicks > 0 ? static_cast<double>(perfTicks) / static_cast<double>(f.cpuTicks) : 1.0;
+        acc.total += own + children;
+        acc.p += static_cast<double>(dP) * spt + children * share;
+        if (!f.zombie) acc.count += 1;
+        if (AppKey::isGroupKey(*rec->group)) {
+            acc.progs[rec->prog] += own + children;
+            if (!f.zombie) acc.progCount[rec->prog] += 1;
+        }
     }
+    lastListed_ = std::move(pids);
+
     for (auto it = denied_.begin(); it != denied_.end();) {
         if (t - kDeniedForgetSeconds > it->second) it = denied_.erase(it);
         else ++it;
@@ -172,7 +220,7 @@ std::unordered_map<std::string, Acc> Monitor::perProcessPass() {
     std::unordered_set<Pid> counted;
     counted.reserve(recs_.size());
     for (const auto& [pid, rec] : recs_)
-        if (rec.group) counted.insert(pid);
+        if (rec.group && !rec.ended) counted.insert(pid);
     {
         std::lock_guard<std::mutex> g(lock_);
         counted_.swap(counted);
@@ -185,10 +233,10 @@ void Monitor::resolveGroup(Pid pid, ProcRec& rec, bool known, double t) {
     std::string exe = plat.exePath(pid);
     // What decides a process's responsible process (its process group, its
     // move into an app's unit) is settled between fork and exec. So it is
-    // asked once per process and again only after the process ran a new
-    // executable; asking every time would cost more than the whole pass.
+    // asked in the process's first seconds and afterwards only when it ran
+    // a new executable; asking every time would cost more than the whole pass.
     const bool sameExecutable = known && exe == rec.exe;
-    if (!sameExecutable) {
+    if (!sameExecutable || t - rec.firstSeen < kYoungSeconds) {
         rec.owner = plat.responsiblePid(pid);
         rec.exe = std::move(exe);
     }
@@ -198,7 +246,9 @@ void Monitor::resolveGroup(Pid pid, ProcRec& rec, bool known, double t) {
     // nothing); it only moves when another group claims it.
     if (group || !sameExecutable || !rec.group || !AppKey::isGroupKey(*rec.group)) rec.group = std::move(group);
     rec.groupChecked = t;
-    if (rec.group && AppKey::isGroupKey(*rec.group) && rec.prog.empty()) rec.prog = lastPathComponent(rec.exe);
+    // Named for what it runs now: a process first seen between fork and exec
+    // still ran its parent's program.
+    if (rec.group && AppKey::isGroupKey(*rec.group)) rec.prog = lastPathComponent(rec.exe);
 }
 
 std::vector<AppUsage> Monitor::fullPassRows(double dt) {

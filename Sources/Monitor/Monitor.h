@@ -8,6 +8,7 @@
 // of the last pass and only "Other / system" follows the fresh core loads.
 #pragma once
 
+#include "CpuLedger.h"
 #include "EngineContext.h"
 #include "MonitorHistory.h"
 #include "MonitorTypes.h"
@@ -31,9 +32,12 @@ namespace trevlin {
 /// What the monitor remembers of one process between passes.
 struct ProcRec {
     uint64_t start = 0;      ///< start identity of the process behind the pid
-    uint64_t lastTotal = 0;  ///< cumulative CPU time at the previous read, platform ticks
-    uint64_t lastP = 0;      ///< the part of it on performance cores, platform ticks
+    CpuLedger cpu;           ///< its CPU and its children's, as counted so far
+    uint64_t lastP = 0;      ///< its own CPU on performance cores at the previous read, platform ticks
+    Pid parent = 0;          ///< its parent at the previous read
+    bool ended = false;      ///< a zombie at the previous read: it runs no more
     std::optional<std::string> group;  ///< row key, absent when unresolved
+    double firstSeen = 0;              ///< `now()` when the process was first read
     double groupChecked = 0;           ///< `now()` when `group` was last resolved
     std::string prog;                  ///< executable name, for command-line groups
     std::string exe;                   ///< executable path when last resolved
@@ -127,6 +131,8 @@ private:
     std::unordered_map<Pid, double> denied_;
     std::vector<CoreTicks> lastCPUTicks_;
     double lastFullTime_ = 0;
+    /// The pids the previous pass listed, ascending; empty before the first.
+    std::vector<Pid> lastListed_;
     std::vector<AppUsage> cachedApps_;
     ProcessGrouping grouping_;
     std::unordered_set<Pid> alive_;

@@ -44,9 +44,13 @@ std::optional<std::string> ProcessGrouping::resolve(Pid pid, const std::string& 
     if (r > 0 && r != pid) {
         if (auto it = table_.pidToApp.find(r); it != table_.pidToApp.end()) return it->second;
         if (auto key = table_.bundleKeyForExecutable(responsibleExe(r))) return key;
-        if (auto key = launcherKey(r)) return key;
     }
-    if (auto it = launcherCache_.find(pid); it != launcherCache_.end()) return it->second.key;
+    // A launcher is counted in the group it launched, even when a shell is
+    // responsible for it (a tool typed at the prompt is the shell's job).
+    auto own = launcherCache_.find(pid);
+    if (own != launcherCache_.end() && own->second.key) return own->second.key;
+    if (r > 0 && r != pid)
+        if (auto key = launcherKey(r)) return key;
     return std::nullopt;
 }
 

@@ -55,8 +55,9 @@ public:
     const AppTable& appTable() const { return table_; }
 
     /// The row key of `pid`: its app, the app of its responsible process, the
-    /// launcher group of its responsible process, or the launcher verdict
-    /// already cached for the pid itself. Absent when none applies.
+    /// group it launched itself (a launcher verdict already cached for the
+    /// pid), or the launcher group of its responsible process. Absent when
+    /// none applies.
     std::optional<std::string> resolve(Pid pid);
     /// The same from facts the caller already has: the executable path of
     /// `pid` and its responsible process (0 when unknown).

@@ -6,6 +6,7 @@
 #include "GnomeShellExtension.h"
 #include "LinuxProc.h"
 #include "Log.h"
+#include "Paths.h"
 
 #include <pwd.h>
 #include <sched.h>
@@ -137,12 +138,16 @@ std::optional<std::pair<Pid, std::string>> LinuxPlatform::appUnitLeader(Pid pid)
 Pid LinuxPlatform::responsiblePid(Pid pid) {
     if (pid <= 0) return 0;
     if (auto leader = appUnitLeader(pid)) return leader->first;
-    auto st = readStat(options_.procRoot, pid);
-    if (!st) return 0;
-    if (st->pgrp > 0 && st->pgrp != pid) {
-        if (::access((options_.procRoot + "/" + std::to_string(st->pgrp)).c_str(), F_OK) == 0) return st->pgrp;
-    }
-    return pid;
+    const std::string& root = options_.procRoot;
+    return responsibleByProcessGroup(
+        pid,
+        [&](Pid p) -> std::optional<Lineage> {
+            if (p <= 0) return std::nullopt;
+            auto st = readStat(root, p);
+            if (!st) return std::nullopt;
+            return Lineage{st->ppid, st->pgrp, st->session, st->ttyNr != 0, st->state == 'Z' || st->state == 'X'};
+        },
+        [&](Pid p) { return isShellName(lastPathComponent(readExePath(root, p))); });
 }
 
 std::string LinuxPlatform::exePath(Pid pid) { return readExePath(options_.procRoot, pid); }
@@ -180,6 +185,8 @@ std::optional<ProcessFacts> LinuxPlatform::processFacts(Pid pid, FactsWanted wan
     f.stopped = st->state == 'T' || st->state == 't';
     f.cpuTicks = (st->utime + st->stime) * nsPerTick;
     f.priority = priorityFor(st->policy, st->nice);
+    f.childTicks = (st->cutime + st->cstime) * nsPerTick;
+    f.parent = st->ppid;
     if (wanted.perfShare) {
         const auto& eff = coreIsEfficiency();
         if (eff.empty()) {

@@ -57,6 +57,34 @@ public:
     Pid myPid() override;
     uint32_t myUid() override;
     std::vector<Pid> allPids() override;
+    /// The process responsible for `pid`:
+    ///  1. inside a desktop app unit, the unit's lowest live pid;
+    ///  2. otherwise the leader of its process group, when it lives, with two
+    ///     refinements for work started from a terminal:
+    ///     - when that leader is a shell (bash, dash, sh, zsh, fish, ksh, …,
+    ///       by the executable's file name) started by a process of the same
+    ///       session that launches work of its own (neither a shell leading
+    ///       its own group, such as the terminal's interactive shell, nor the
+    ///       leader of a terminal's session), responsibility moves up to that
+    ///       process's own group leader, and again from there while that is
+    ///       such a shell: build tools run every command under `sh -c`;
+    ///     - a process that leads its own group and was started by a shell of
+    ///       its session is that shell's job: the shell is responsible;
+    ///  3. otherwise the process itself.
+    ///
+    ///   started in a terminal                    | responsible for the commands, and so the row
+    ///   -----------------------------------------|---------------------------------------------
+    ///   ninja (each command in a group of its own, | ninja: cc1plus, as, …
+    ///     under sh -c)                           |
+    ///   make -j4 (commands in make's group)      | make: cc1, …
+    ///   cargo build                              | cargo: rustc, …
+    ///   npm test running node                    | npm: node
+    ///   bash build.sh running gcc                | bash: gcc (a script is its own launcher)
+    ///   yes typed at an interactive shell        | bash: yes (the shell's job), not "Other / system"
+    ///
+    /// The tool itself (ninja, make) leads a job of the interactive shell, so
+    /// the shell is responsible for it; the monitor still counts a launcher in
+    /// its own group.
     Pid responsiblePid(Pid pid) override;
     std::string exePath(Pid pid) override;
     std::string commandLine(Pid pid) override;

@@ -73,8 +73,8 @@ std::optional<ProcStat> parseStat(std::string_view text) {
     ProcStat st;
     st.name.assign(text.substr(open + 1, close - open - 1));
     st.state = f[0][0];
-    if (!num(4, st.ppid) || !num(5, st.pgrp) || !num(14, st.utime) || !num(15, st.stime) ||
-        !num(19, st.nice) || !num(22, st.starttime))
+    if (!num(4, st.ppid) || !num(5, st.pgrp) || !num(6, st.session) || !num(7, st.ttyNr) || !num(14, st.utime) ||
+        !num(15, st.stime) || !num(16, st.cutime) || !num(17, st.cstime) || !num(19, st.nice) || !num(22, st.starttime))
         return std::nullopt;
     num(39, st.processor);
     num(41, st.policy);
@@ -434,6 +434,65 @@ std::optional<AppUnit> parseAppUnit(const std::string& cgroupText) {
     }
     if (unified) return unified;
     return named;
+}
+
+bool isShellName(std::string_view name) {
+    static constexpr std::string_view kShells[] = {"sh",  "bash", "dash", "zsh",  "fish", "ksh",  "mksh", "pdksh", "oksh",
+                                                   "ash", "yash", "posh", "tcsh", "csh",  "rbash", "lksh"};
+    for (auto shell : kShells)
+        if (name == shell) return true;
+    return false;
+}
+
+Pid responsibleByProcessGroup(Pid pid, const std::function<std::optional<Lineage>(Pid)>& lineage,
+                              const std::function<bool(Pid)>& isShell) {
+    const auto self = lineage(pid);
+    if (!self) return 0;
+    // The leader of a process's group, when it lives; a zombie leader runs
+    // nothing and tells nothing.
+    struct Member {
+        Pid pid;
+        Lineage facts;
+    };
+    auto leaderOf = [&](const Member& m) -> std::optional<Member> {
+        if (m.facts.group <= 0 || m.facts.group == m.pid) return m;
+        auto l = lineage(m.facts.group);
+        if (!l || l->zombie) return std::nullopt;
+        return Member{m.facts.group, *l};
+    };
+    // A process that may launch work of its own: not a shell that leads its
+    // own group (the terminal's interactive shell, or a shell or script the
+    // user typed at it) and not the leader of a terminal's session (login,
+    // a terminal multiplexer's pane).
+    auto launches = [&](const Member& m) {
+        if (m.facts.group == m.pid && isShell(m.pid)) return false;
+        if (m.facts.session == m.pid && m.facts.terminal) return false;
+        return true;
+    };
+
+    auto leader = leaderOf(Member{pid, *self});
+    if (!leader) return pid;  // its group's leader is gone: it owns itself
+    // Build tools run each command under a throwaway `sh -c`, often in a
+    // group of its own: the tool that started the shell is responsible.
+    // Bounded, as the tree is read piece by piece while it changes.
+    bool moved = false;
+    for (int hop = 0; hop < 8 && isShell(leader->pid); ++hop) {
+        auto parent = lineage(leader->facts.parent);
+        if (leader->facts.parent <= 1 || !parent || parent->zombie || parent->session != leader->facts.session) break;
+        const Member starter{leader->facts.parent, *parent};
+        if (!launches(starter)) break;
+        auto next = leaderOf(starter).value_or(starter);
+        if (next.pid == leader->pid) break;
+        leader = next;
+        moved = true;
+    }
+    // A job that a shell with job control put in a group of its own belongs
+    // to that shell.
+    if (!moved && leader->pid == pid && self->parent > 1) {
+        auto parent = lineage(self->parent);
+        if (parent && !parent->zombie && parent->session == self->session && isShell(self->parent)) return self->parent;
+    }
+    return leader->pid;
 }
 
 std::vector<Pid> cgroupPids(const std::string& dir) {

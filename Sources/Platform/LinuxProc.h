@@ -6,6 +6,7 @@
 #include "Utf8.h"
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -19,8 +20,12 @@ struct ProcStat {
     char state = '?';
     Pid ppid = 0;
     Pid pgrp = 0;
+    Pid session = 0;         ///< field 6
+    int32_t ttyNr = 0;       ///< controlling terminal, 0 = none (field 7)
     uint64_t utime = 0;      ///< clock ticks (field 14)
     uint64_t stime = 0;      ///< clock ticks (field 15)
+    uint64_t cutime = 0;     ///< reaped children's user time, clock ticks (field 16)
+    uint64_t cstime = 0;     ///< reaped children's system time, clock ticks (field 17)
     int64_t nice = 0;        ///< field 19
     uint64_t starttime = 0;  ///< clock ticks after boot (field 22)
     int processor = -1;      ///< core the task last ran on (field 39)
@@ -87,6 +92,26 @@ std::optional<AppUnit> parseAppUnit(const std::string& cgroupText);
 /// "snap.<snap>.<app>-<UUID>.scope" has the id "<snap>_<app>", the name of
 /// its desktop entry.
 std::optional<std::string> applicationIdOfUnit(const std::string& unitName);
+
+/// What the responsible-process rule reads of one process: its stat file.
+struct Lineage {
+    Pid parent = 0;
+    Pid group = 0;
+    Pid session = 0;
+    bool terminal = false;  ///< it has a controlling terminal
+    bool zombie = false;
+};
+
+/// Whether an executable's file name is that of a command shell (bash,
+/// dash, sh, zsh, fish, ksh and their kin).
+bool isShellName(std::string_view name);
+
+/// The responsible process of `pid` outside desktop app units, from the
+/// process tree: see `LinuxPlatform::responsiblePid` for the rule and its
+/// cases. `lineage` reads a process (absent when it is gone); `isShell`
+/// tells whether a live process runs a shell. 0 when `pid` cannot be read.
+Pid responsibleByProcessGroup(Pid pid, const std::function<std::optional<Lineage>(Pid)>& lineage,
+                              const std::function<bool(Pid)>& isShell);
 
 /// Every pid in a cgroup directory and below it.
 std::vector<Pid> cgroupPids(const std::string& cgroupDir);

@@ -62,6 +62,12 @@ struct ProcessFacts {
     /// The kernel's name of the process (its executable's file name, cut to
     /// 15 bytes; a kernel thread's own name); only when asked for.
     std::string taskName;
+    /// Cumulative user + system CPU time of the children it has reaped
+    /// (each child's whole life, with what that child had reaped in turn),
+    /// in platform ticks. Grows when the process waits for a child.
+    uint64_t childTicks = 0;
+    /// The parent process; 0 when unknown.
+    Pid parent = 0;
 };
 
 /// What to read beyond the stat file.

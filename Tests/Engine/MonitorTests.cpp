@@ -40,25 +40,28 @@ protected:
 
 }  // namespace
 
-TEST_F(MonitorTest, FirstReadingOfAProcessIsOnlyABaseline) {
+TEST_F(MonitorTest, ProcessesBornBetweenPassesCountFromTheirStart) {
     sim->spawn(10, "/usr/bin/bash");
     sim->spawn(11, "/usr/bin/cc", 1.0, 10);
+    sim->edit(11, [](SimProcess& p) { p.cpuSeconds = 50; });  // long before the monitor started
     startMonitor();
 
     auto s = tick();
     const AppUsage* r = row(s, "cli:bash");
     ASSERT_TRUE(r);
-    EXPECT_NEAR(r->cores, 1.0, 1e-6) << "baselines were laid down at start";
+    EXPECT_NEAR(r->cores, 1.0, 1e-6) << "what ran before the start is only a baseline";
     EXPECT_EQ(r->detail, "cc");
     EXPECT_EQ(r->mainPid, 10);
 
-    sim->spawn(12, "/usr/bin/ld", 2.0, 10);
-    s = tick();
+    // Born after the previous pass: everything it used falls in this interval.
+    sim->spawn(12, "/usr/bin/ld", 0, 10);
+    sim->advance(0.5);
+    sim->setDemand(12, 2.0);
+    s = tick(0.5);
     r = row(s, "cli:bash");
     ASSERT_TRUE(r);
-    EXPECT_EQ(r->processCount, 2) << "the newcomer is counted";
-    EXPECT_NEAR(r->cores, 1.0, 1e-6) << "but adds no CPU in its first tick";
-
+    EXPECT_EQ(r->processCount, 3) << "the launcher, cc and the newcomer";
+    EXPECT_NEAR(r->cores, 2.0, 1e-6) << "cc's second and ld's first half second";
     s = tick();
     EXPECT_NEAR(row(s, "cli:bash")->cores, 3.0, 1e-6);
     EXPECT_EQ(row(s, "cli:bash")->detail, "ld, cc");
@@ -70,7 +73,8 @@ TEST_F(MonitorTest, ReusedPidStartsFromAFreshBaseline) {
     startMonitor();
     EXPECT_NEAR(row(tick(), "cli:bash")->cores, 1.0, 1e-6);
 
-    // Another process gets pid 300, with far more CPU time behind it.
+    // Another process gets pid 300: it counts what it used itself, never
+    // the old process's counters.
     sim->remove(300);
     SimProcess p;
     p.pid = 300;
@@ -79,11 +83,11 @@ TEST_F(MonitorTest, ReusedPidStartsFromAFreshBaseline) {
     p.cmd = p.exe;
     p.responsible = 10;
     p.demand = 0.5;
-    p.cpuSeconds = 500;
+    p.cpuSeconds = 0.25;
     sim->add(p);
-    auto s = tick();
-    EXPECT_NEAR(row(s, "cli:bash")->cores, 0.0, 1e-6);
-    EXPECT_EQ(row(s, "cli:bash")->processCount, 1);
+    auto s = tick(0.5);
+    EXPECT_NEAR(row(s, "cli:bash")->cores, (0.25 + 0.25) / 0.5, 1e-6);
+    EXPECT_EQ(row(s, "cli:bash")->processCount, 2);
     EXPECT_NEAR(row(tick(), "cli:bash")->cores, 0.5, 1e-6);
 
     // Counters that run backwards count as 0, never negative.
@@ -283,6 +287,7 @@ TEST_F(MonitorTest, ProcessThatRunsANewExecutableIsGroupedAfresh) {
     sim->spawn(11, "/usr/bin/bash", 1.0, 10);  // forked by the shell...
     startMonitor();
     EXPECT_TRUE(row(tick(), "cli:bash"));
+    for (int i = 0; i < 5; ++i) tick();  // past its first seconds, when it is looked at every pass
 
     // ...then it moves to a job of its own and runs rustc. The move alone
     // does not make it look again; the new executable does.

@@ -33,6 +33,15 @@ void SimulatedPlatform::remove(Pid pid) {
     procs_.erase(pid);
 }
 
+void SimulatedPlatform::reap(Pid pid) {
+    std::lock_guard<std::mutex> g(lock_);
+    auto it = procs_.find(pid);
+    if (it == procs_.end()) return;
+    if (auto parent = procs_.find(it->second.parent); parent != procs_.end() && parent != it)
+        parent->second.childSeconds += it->second.cpuSeconds + it->second.childSeconds;
+    procs_.erase(it);
+}
+
 bool SimulatedPlatform::has(Pid pid) {
     std::lock_guard<std::mutex> g(lock_);
     return procs_.count(pid) != 0;
@@ -311,6 +320,8 @@ std::optional<ProcessFacts> SimulatedPlatform::processFacts(Pid pid, FactsWanted
     if (wanted.stopPending) f.stopPending = p.stopPending;
     f.cpuTicks = static_cast<uint64_t>(std::llround(p.cpuSeconds * 1e9));
     f.priority = p.priority;
+    f.childTicks = static_cast<uint64_t>(std::llround(p.childSeconds * 1e9));
+    f.parent = p.parent;
     if (wanted.perfShare) f.perfTicks = static_cast<uint64_t>(std::llround(p.perfSeconds * 1e9));
     if (wanted.uid) f.uid = p.uid;
     // As the kernel names a process: its executable's file name, cut to 15 bytes.

@@ -42,6 +42,8 @@ struct SimProcess {
     bool unreadable = false;     ///< its facts cannot be read (another user's process where /proc hides them)
     double cpuSeconds = 0;       ///< cumulative CPU
     double perfSeconds = 0;
+    Pid parent = 0;              ///< 0: unknown
+    double childSeconds = 0;     ///< CPU of the children it reaped, with what they had reaped
 };
 
 class SimulatedPlatform : public Platform {
@@ -54,6 +56,9 @@ public:
     /// line is the executable and its start time derived from the pid.
     SimProcess& spawn(Pid pid, const std::string& exe, double demand = 0, Pid responsible = 0);
     void remove(Pid pid);
+    /// Its parent waits for it: it goes, and its CPU with its children's is
+    /// added to its parent's children time.
+    void reap(Pid pid);
     bool has(Pid pid);
     SimProcess get(Pid pid);
     void setDemand(Pid pid, double cores);
