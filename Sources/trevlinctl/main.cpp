@@ -25,7 +25,8 @@ const Command kCommands[] = {
     {"limit", runLimit,
      "limit KEY --cores N [--method smart|strict|ecores|pause] [--always-efficiency]\n"
      "      [--no-catch-up] [--no-spare-busy] [--period MS]\n"
-     "      Holds one app (a .desktop path) or command-line group (cli:NAME) to N cores,\n"
+     "      Holds one app (a .desktop path) or command-line group (cli:NAME) to N cores\n"
+     "      (a plain decimal, at most the logical core count),\n"
      "      printing its status once a second; SIGINT, SIGTERM or SIGHUP restores it and quits."},
     {"recover", runRecover,
      "recover\n"
