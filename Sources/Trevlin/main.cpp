@@ -41,11 +41,12 @@ void shutDown(AppModel& model) {
     model.saveNow();
 }
 
-/// Qt ends the process with exit(1) when its display connection breaks (a
-/// logout, a crashed X server): no signal, no aboutToQuit. The orderly
-/// shut-down then runs from exit's handlers, when exit is called on the
-/// main thread, where every other shut-down runs; elsewhere the guardian
-/// lets go instead.
+/// Qt (through Xlib's I/O error handler) ends the process with exit(1) when
+/// its display connection breaks (a logout, a crashed X server): no signal,
+/// no aboutToQuit. The orderly shut-down then runs from exit's handlers when
+/// exit is called on the main thread, where every other shut-down runs;
+/// called on another thread, where the model must not be touched, the
+/// guardian lets go instead.
 std::function<void()> finishAtExit;
 std::thread::id mainThread;
 

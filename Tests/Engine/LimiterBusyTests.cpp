@@ -549,6 +549,12 @@ TEST_F(Trevlinctl, RecoverContinuesWhatAKilledLimitLeftStopped) {
     auto loops = startLoops(kids, 2, shell);
     ASSERT_EQ(loops.size(), 2u);
     ToolRun tool(this->tool({"limit", "cli:" + lastPathComponent(shell), "--cores", "0.1", "--method", "strict"}));
+    // Its guardian goes first, as when the whole session is killed: the tool
+    // starts one and nothing else.
+    ASSERT_TRUE(waitFor([&] { return childrenOf(tool.pid()).size() == 1; }, 5.0));
+    const pid_t guardian = childrenOf(tool.pid())[0];
+    ::kill(guardian, SIGKILL);
+    ASSERT_TRUE(waitFor([&] { return childrenOf(tool.pid()).empty() || processState(guardian) == 'Z'; }, 5.0));
     // Killed the moment it holds a loop stopped (most of each period at 0.1 cores).
     ASSERT_TRUE(waitFor([&] { return processState(loops[0]) == 'T'; }, 5.0));
     ::kill(tool.pid(), SIGKILL);
