@@ -50,6 +50,13 @@ void Children::kill(pid_t pid) {
     auto group = groupOf(pid);
     // Continue first: a stopped process must never be left behind, and a
     // stopped process only dies of SIGKILL once the kernel gets to it.
+    // A session leader's jobs may sit in groups of their own: every process
+    // of its session goes with it.
+    if (::getsid(pid) == pid) {
+        for (pid_t m : sessionMembers(pid)) ::kill(m, SIGCONT);
+        for (pid_t m : sessionMembers(pid))
+            if (m != pid) ::kill(m, SIGKILL);
+    }
     if (group && *group == pid) {
         for (pid_t m : processGroupMembers(pid)) ::kill(m, SIGCONT);
         ::kill(-pid, SIGCONT);
@@ -105,6 +112,20 @@ std::vector<pid_t> processGroupMembers(pid_t pgid) {
             long v = std::strtol(e->d_name, &end, 10);
             if (*end != '\0' || v <= 0) continue;
             if (::getpgid(static_cast<pid_t>(v)) == pgid) out.push_back(static_cast<pid_t>(v));
+        }
+        ::closedir(d);
+    }
+    return out;
+}
+
+std::vector<pid_t> sessionMembers(pid_t sid) {
+    std::vector<pid_t> out;
+    if (DIR* d = ::opendir("/proc")) {
+        while (dirent* e = ::readdir(d)) {
+            char* end = nullptr;
+            long v = std::strtol(e->d_name, &end, 10);
+            if (*end != '\0' || v <= 0) continue;
+            if (::getsid(static_cast<pid_t>(v)) == sid) out.push_back(static_cast<pid_t>(v));
         }
         ::closedir(d);
     }
