@@ -30,25 +30,28 @@ void creditEndedProcesses(std::vector<EndedProcess> ended, const std::function<v
         byPid.emplace(ended[i].pid, i);
         byParent.emplace(ended[i].parent, i);
     }
-    std::vector<bool> done(ended.size(), false);
-    // Children before their parents; the marks also stop a loop that pids
-    // reused between readings could make of the parent links.
+    // Children before their parents. A process is passed on once; the
+    // visiting mark stops a loop that pids reused between readings could
+    // make of the parent links.
+    enum : char { fresh, visiting, settled };
+    std::vector<char> state(ended.size(), fresh);
     std::function<void(size_t)> settle = [&](size_t i) {
-        done[i] = true;
+        state[i] = visiting;
         auto [first, last] = byParent.equal_range(ended[i].pid);
         std::vector<size_t> kids;
         for (auto it = first; it != last; ++it) kids.push_back(it->second);
         for (size_t k : kids)
-            if (!done[k]) settle(k);
+            if (state[k] == fresh) settle(k);
         const EndedProcess& e = ended[i];
         if (auto p = byPid.find(e.parent); p != byPid.end() && p->second != i) {
-            if (!done[p->second]) ended[p->second].ledger.credit(e.ledger.accounted());
+            if (state[p->second] != settled) ended[p->second].ledger.credit(e.ledger.accounted());
         } else if (e.parent > 0) {
             creditLive(e.parent, e.ledger.accounted());
         }
+        state[i] = settled;
     };
     for (size_t i = 0; i < ended.size(); ++i)
-        if (!done[i]) settle(i);
+        if (state[i] == fresh) settle(i);
 }
 
 }  // namespace trevlin

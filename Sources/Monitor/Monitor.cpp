@@ -162,6 +162,15 @@ std::unordered_map<std::string, Acc> Monitor::perProcessPass() {
     const bool havePrevious = !lastListed_.empty();
     const double spt = plat.secondsPerTick();
     std::unordered_map<std::string, Acc> accs;
+    struct Counted {
+        Pid pid;
+        ProcRec* rec;  // records are nodes: inserting more moves none
+        const ProcessFacts* facts;
+        CpuReading fresh;
+        uint64_t dP;
+    };
+    std::vector<Counted> counts;
+    counts.reserve(reads.size());
     for (const auto& [pid, f] : reads) {
         const CpuReading reading{f.cpuTicks, f.childTicks};
         const uint64_t perfTicks = f.perfTicks.value_or(f.cpuTicks);
@@ -194,22 +203,36 @@ std::unordered_map<std::string, Acc> Monitor::perProcessPass() {
         rec->lastP = perfTicks;
         rec->parent = f.parent;
         rec->ended = f.zombie;
+        counts.push_back(Counted{pid, rec, &f, fresh, dP});
+    }
+    lastListed_ = std::move(pids);
+
+    for (const auto& [pid, rec, f, fresh, dP] : counts) {
+        // A process that a member of this pass named a launcher counts in
+        // the group it launched from this pass on: its children time holds
+        // what the group's ended members used.
+        if (!rec->group || AppKey::isGroupKey(*rec->group)) {
+            if (auto launched = grouping_.launchedGroup(pid); launched && launched != rec->group) {
+                rec->group = *launched;
+                rec->prog = lastPathComponent(rec->exe);
+            }
+        }
         if (!rec->group) continue;
         Acc& acc = accs[*rec->group];
         const double own = static_cast<double>(fresh.own) * spt;
         const double children = static_cast<double>(fresh.children) * spt;
         // Children's time has no split by kind of core: it goes by the
         // parent's own share.
-        const double share = f.cpuTicks > 0 ? static_cast<double>(perfTicks) / static_cast<double>(f.cpuTicks) : 1.0;
+        const uint64_t perfTicks = f->perfTicks.value_or(f->cpuTicks);
+        const double share = f->cpuTicks > 0 ? static_cast<double>(perfTicks) / static_cast<double>(f->cpuTicks) : 1.0;
         acc.total += own + children;
         acc.p += static_cast<double>(dP) * spt + children * share;
-        if (!f.zombie) acc.count += 1;
+        if (!f->zombie) acc.count += 1;
         if (AppKey::isGroupKey(*rec->group)) {
             acc.progs[rec->prog] += own + children;
-            if (!f.zombie) acc.progCount[rec->prog] += 1;
+            if (!f->zombie) acc.progCount[rec->prog] += 1;
         }
     }
-    lastListed_ = std::move(pids);
 
     for (auto it = denied_.begin(); it != denied_.end();) {
         if (t - kDeniedForgetSeconds > it->second) it = denied_.erase(it);

@@ -67,6 +67,12 @@ public:
     /// registering the group or handing it to `pid` when its launcher is gone.
     std::optional<std::string> launcherKey(Pid pid);
 
+    /// The group `pid` launched, when a launcher verdict names one.
+    std::optional<std::string> launchedGroup(Pid pid) const {
+        auto it = launcherCache_.find(pid);
+        return it == launcherCache_.end() ? std::nullopt : it->second.key;
+    }
+
     /// The command-line rows of one full pass; forgets groups without
     /// processes in it.
     std::vector<AppUsage> commandLineRows(const std::unordered_map<std::string, Acc>& accs, double dt);

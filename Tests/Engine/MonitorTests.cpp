@@ -97,6 +97,86 @@ TEST_F(MonitorTest, ReusedPidStartsFromAFreshBaseline) {
     EXPECT_NEAR(row(tick(), "cli:bash")->cores, 0.5, 1e-6);
 }
 
+TEST_F(MonitorTest, ShortLivedWorkCountsInItsRowWhenPassesAreFiveSecondsApart) {
+    // make starts a compile every 0.5 s, each under its own sh and a second
+    // of one core long; a pass runs every 5 s, so most compiles are never
+    // seen and the rest are seen once.
+    sim->setCores(8);
+    sim->spawn(10, "/usr/bin/make");
+    app(50, "/opt/Idle.desktop", "Idle");  // a row from the start, so passes come every 5 s
+    startMonitor();
+    monitor->setLightweight(true);
+    tick();
+    double rowSeconds = 0;
+    std::vector<std::pair<Pid, double>> compiles;  // sh pid, when its compile ends
+    Pid next = 100;
+    double clock = 0;
+    for (int step = 1; step <= 60; ++step) {
+        sim->advance(0.25);
+        clock += 0.25;
+        for (auto it = compiles.begin(); it != compiles.end();) {
+            if (clock >= it->second) {
+                // The compiler ends and its shell waits for it, then make for the shell.
+                sim->reap(it->first + 1);
+                sim->reap(it->first);
+                it = compiles.erase(it);
+            } else {
+                ++it;
+            }
+        }
+        if (step % 2 == 0 && step <= 40) {
+            sim->spawn(next, "/usr/bin/dash", 0, 10).parent = 10;
+            sim->spawn(next + 1, "/usr/bin/cc1", 1.0, 10).parent = next;
+            compiles.emplace_back(next, clock + 1.0);
+            next += 2;
+        }
+        if (step % 4 == 0) {
+            monitor->tickNow();
+            auto s = *monitor->latest();
+            if (step % 20 == 0) {  // a full pass: its rows cover the last 5 s
+                const AppUsage* r = row(s, "cli:make");
+                ASSERT_TRUE(r) << "step " << step;
+                rowSeconds += r->cores * 5;
+            }
+        }
+    }
+    EXPECT_NEAR(rowSeconds, 20 * 1.0, 1e-6) << "twenty compiles of a second each";
+    // With a pass every second the rows and Other add up to the measured total.
+    monitor->setLightweight(false);
+    sim->spawn(next, "/usr/bin/dash", 0, 10).parent = 10;
+    sim->spawn(next + 1, "/usr/bin/cc1", 1.0, 10).parent = next;
+    sim->advance(0.5);
+    sim->reap(next + 1);
+    sim->reap(next);
+    auto s = tick(0.5);
+    EXPECT_NEAR(row(s, "cli:make")->cores, 0.5, 1e-6);
+    EXPECT_NEAR(s.totalCores, 0.5, 1e-6);
+    EXPECT_NEAR(s.other.cores, 0, 1e-6);
+}
+
+TEST_F(MonitorTest, AMemberThatEndedCountsItsLastSecondsOnceWhetherOrNotItsParentWaitedYet) {
+    sim->spawn(10, "/usr/bin/ninja");
+    sim->spawn(20, "/usr/bin/dash", 0, 10).parent = 10;
+    sim->spawn(21, "/usr/bin/cc1plus", 1.0, 10).parent = 20;
+    startMonitor();
+    EXPECT_NEAR(row(tick(), "cli:ninja")->cores, 1.0, 1e-6);
+
+    // The compiler ends half-way through the next second; its shell has not
+    // waited for it yet: its final figures count.
+    sim->advance(0.5);
+    sim->edit(21, [](SimProcess& p) { p.zombie = true; });
+    auto s = tick(0.5);
+    EXPECT_NEAR(row(s, "cli:ninja")->cores, 0.5, 1e-6);
+    EXPECT_EQ(row(s, "cli:ninja")->processCount, 2) << "a zombie runs nothing";
+    EXPECT_FALSE(monitor->countedPids().count(21));
+    // Reaped, then the shell and ninja's wait: nothing more to count.
+    sim->reap(21);
+    sim->reap(20);
+    s = tick();
+    EXPECT_NEAR(row(s, "cli:ninja")->cores, 0, 1e-6);
+    EXPECT_NEAR(s.other.cores, 0, 1e-6);
+}
+
 TEST_F(MonitorTest, OtherIsNeverNegative) {
     sim->setCores(2, {false, true});
     app(100, "/opt/Busy.desktop", "Busy");
@@ -263,7 +343,7 @@ TEST_F(MonitorTest, GroupOutlivesItsLauncherAndPassesToTheNextOne) {
     s = tick();
     ASSERT_TRUE(row(s, "cli:bash"));
     EXPECT_EQ(row(s, "cli:bash")->mainPid, 950);
-    EXPECT_EQ(row(s, "cli:bash")->processCount, 2);
+    EXPECT_EQ(row(s, "cli:bash")->processCount, 3) << "the new launcher counts in its group too";
 }
 
 TEST_F(MonitorTest, MembersKeepTheirGroupLongAfterTheLauncherExited) {

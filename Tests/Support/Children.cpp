@@ -50,6 +50,13 @@ void Children::kill(pid_t pid) {
     auto group = groupOf(pid);
     // Continue first: a stopped process must never be left behind, and a
     // stopped process only dies of SIGKILL once the kernel gets to it.
+    // A session leader's jobs may sit in groups of their own: every process
+    // of its session goes with it.
+    if (::getsid(pid) == pid) {
+        for (pid_t m : sessionMembers(pid)) ::kill(m, SIGCONT);
+        for (pid_t m : sessionMembers(pid))
+            if (m != pid) ::kill(m, SIGKILL);
+    }
     if (group && *group == pid) {
         for (pid_t m : processGroupMembers(pid)) ::kill(m, SIGCONT);
         ::kill(-pid, SIGCONT);
@@ -97,39 +104,45 @@ double processCpuSeconds(pid_t pid) {
     return static_cast<double>(utime + stime) / static_cast<double>(::sysconf(_SC_CLK_TCK));
 }
 
-std::vector<pid_t> processGroupMembers(pid_t pgid) {
+namespace {
+
+/// Every numeric entry of /proc for which `keep` holds.
+template <class Keep>
+std::vector<pid_t> pidsWhere(Keep keep) {
     std::vector<pid_t> out;
     if (DIR* d = ::opendir("/proc")) {
         while (dirent* e = ::readdir(d)) {
             char* end = nullptr;
             long v = std::strtol(e->d_name, &end, 10);
             if (*end != '\0' || v <= 0) continue;
-            if (::getpgid(static_cast<pid_t>(v)) == pgid) out.push_back(static_cast<pid_t>(v));
+            if (keep(static_cast<pid_t>(v))) out.push_back(static_cast<pid_t>(v));
         }
         ::closedir(d);
     }
     return out;
 }
 
+}  // namespace
+
+std::vector<pid_t> processGroupMembers(pid_t pgid) {
+    return pidsWhere([pgid](pid_t pid) { return ::getpgid(pid) == pgid; });
+}
+
 std::vector<pid_t> childrenOf(pid_t parent) {
-    std::vector<pid_t> out;
-    if (DIR* d = ::opendir("/proc")) {
-        while (dirent* e = ::readdir(d)) {
-            char* end = nullptr;
-            long v = std::strtol(e->d_name, &end, 10);
-            if (*end != '\0' || v <= 0) continue;
-            std::ifstream in(std::string("/proc/") + e->d_name + "/stat");
-            std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-            auto close = text.rfind(')');
-            if (close == std::string::npos) continue;
-            std::istringstream fields(text.substr(close + 2));
-            std::string state;
-            long ppid = 0;
-            if (fields >> state >> ppid && ppid == parent) out.push_back(static_cast<pid_t>(v));
-        }
-        ::closedir(d);
-    }
-    return out;
+    return pidsWhere([parent](pid_t pid) {
+        std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        auto close = text.rfind(')');
+        if (close == std::string::npos) return false;
+        std::istringstream fields(text.substr(close + 2));
+        std::string state;
+        long ppid = 0;
+        return fields >> state >> ppid && ppid == parent;
+    });
+}
+
+std::vector<pid_t> sessionMembers(pid_t sid) {
+    return pidsWhere([sid](pid_t pid) { return ::getsid(pid) == sid; });
 }
 
 void sleepFor(double seconds) {

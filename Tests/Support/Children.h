@@ -24,7 +24,8 @@ public:
     pid_t shell(const std::string& script, bool newSession = true);
     /// Adopts a pid started elsewhere (cleaned up like the others).
     void adopt(pid_t pid);
-    /// Continues, kills and reaps one child and every process of its group.
+    /// Continues, kills and reaps one child and every process of its group
+    /// (of its session, when it leads one).
     void kill(pid_t pid);
     /// Waits for a child to exit and reaps it; returns its wait status.
     int reap(pid_t pid);
@@ -43,6 +44,8 @@ double processCpuSeconds(pid_t pid);
 std::vector<pid_t> processGroupMembers(pid_t pgid);
 /// Every pid whose parent is `parent`.
 std::vector<pid_t> childrenOf(pid_t parent);
+/// Every pid whose session is `sid`.
+std::vector<pid_t> sessionMembers(pid_t sid);
 /// Sleeps on the real clock.
 void sleepFor(double seconds);
 
